@@ -1,0 +1,81 @@
+#include "CadenzoPlayer/TextParsing.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+
+namespace cadenzo {
+
+std::vector<std::string> splitNonEmpty(std::string_view text, char separator) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(separator, start);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > start) pieces.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    std::string_view digits = text;
+    bool negative = false;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+        negative = digits.front() == '-';
+        digits.remove_prefix(1);
+    }
+    if (digits.empty()) return std::nullopt;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+    }
+    // Parse the magnitude unsigned so that the smallest int64 is reachable.
+    std::uint64_t magnitude = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    constexpr std::uint64_t maxPositive = static_cast<std::uint64_t>(INT64_MAX);
+    if (negative) {
+        if (magnitude > maxPositive + 1) return std::nullopt;
+        return magnitude == maxPositive + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+    }
+    if (magnitude > maxPositive) return std::nullopt;
+    return static_cast<std::int64_t>(magnitude);
+}
+
+namespace {
+locale_t cLocale() {
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return locale;
+}
+
+bool isLeadingBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+} // namespace
+
+std::optional<double> parseNumber(std::string_view text) {
+    if (text.empty() || isLeadingBlank(text.front())) return std::nullopt;
+    // strtod needs a terminated string; an embedded NUL then ends the number
+    // early and is caught as leftover text.
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = strtod_l(copy.c_str(), &end, cLocale());
+    if (end != copy.c_str() + copy.size()) return std::nullopt;
+    if (!std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string> splitList(std::string_view text) { return splitNonEmpty(text, ','); }
+
+std::vector<std::int64_t> parseIntegerList(std::string_view text) {
+    std::vector<std::int64_t> values;
+    for (const std::string& piece : splitList(text)) {
+        if (auto value = parseInteger(piece)) values.push_back(*value);
+    }
+    return values;
+}
+
+} // namespace cadenzo

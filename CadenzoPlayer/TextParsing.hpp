@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cadenzo {
+
+// The pieces of text between separators, empty pieces dropped.
+std::vector<std::string> splitNonEmpty(std::string_view text, char separator);
+
+// A strict integer: an optional single '+' or '-', then one or more ASCII
+// digits and nothing else, within the signed 64-bit range.
+std::optional<std::int64_t> parseInteger(std::string_view text);
+
+// The whole text read as a double by strtod in the C locale. Empty text,
+// leading white space, trailing characters and non-finite results are invalid.
+std::optional<double> parseNumber(std::string_view text);
+
+// Cut at every ',' with empty pieces dropped.
+std::vector<std::string> splitList(std::string_view text);
+
+// Cut like splitList; pieces that are not strict integers are dropped.
+std::vector<std::int64_t> parseIntegerList(std::string_view text);
+
+} // namespace cadenzo

@@ -1,0 +1,18 @@
+#include "CadenzoPlayer/launch/Environment.hpp"
+
+#include <cstdio>
+
+int main() {
+    using cadenzo::LaunchMode;
+    const auto notBuilt = [](const char* mode) {
+        std::printf("The %s is not available in this build.\n", mode);
+        return 1;
+    };
+    switch (cadenzo::chooseLaunchMode()) {
+    case LaunchMode::songTest: return notBuilt("song test mode");
+    case LaunchMode::clickTest: return notBuilt("click test mode");
+    case LaunchMode::deviceTest: return notBuilt("device and channel test mode");
+    case LaunchMode::webHost: return notBuilt("web host");
+    }
+    return 1;
+}

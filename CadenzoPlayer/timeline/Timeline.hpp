@@ -1,0 +1,65 @@
+#pragma once
+
+#include "CadenzoPlayer/timeline/SongMap.hpp"
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace cadenzo {
+
+struct TimelineEventKind {
+    struct Click {
+        bool accent = false;
+        friend bool operator==(const Click&, const Click&) = default;
+    };
+    struct Guide {
+        std::string label;
+        friend bool operator==(const Guide&, const Guide&) = default;
+    };
+
+    static TimelineEventKind click(bool accent) { return {Click{accent}}; }
+    static TimelineEventKind guide(std::string label) { return {Guide{std::move(label)}}; }
+
+    bool isClick() const { return std::holds_alternative<Click>(value); }
+    bool isGuide() const { return std::holds_alternative<Guide>(value); }
+    // Only meaningful for the matching case.
+    bool accent() const { return isClick() && std::get<Click>(value).accent; }
+    const std::string& label() const { return std::get<Guide>(value).label; }
+
+    std::variant<Click, Guide> value;
+    friend bool operator==(const TimelineEventKind&, const TimelineEventKind&) = default;
+};
+
+struct TimelineEvent {
+    double time = 0.0;
+    TimelineEventKind kind;
+};
+
+struct TimelineResult {
+    std::vector<TimelineEvent> events;
+    std::int64_t startBar = 0;
+    double totalDuration = 0.0;
+};
+
+// Clicks on every beat, count-in numbers, each section's cue and count one
+// bar ahead, "End" one bar before the end, sorted by time (stable), cut at
+// one bar before startSection when 1 <= startSection < entries.size().
+//
+// Outside the data model: a negative countInBars or beatsPerBar adds no beats
+// for that part; a start-section cut is skipped when the bar has no positive,
+// finite length (beatsPerBar <= 0 or a bad tempo), so startBar stays 0.
+// Callers reject a tempo that is not positive and finite before building.
+TimelineResult buildTimeline(std::int64_t beatsPerBar, std::int64_t countInBars,
+                             const std::vector<MapEntry>& entries, std::int64_t startSection,
+                             double tempo);
+
+// One pass over the song that advances the running time beat by beat,
+// appending events when `events` is given and laying out sections when
+// `sections` is given. Returns the song end. Shared by buildTimeline and
+// layoutSections so that both see the same sums.
+double walkSong(std::int64_t beatsPerBar, std::int64_t countInBars, const std::vector<MapEntry>& entries,
+                double tempo, std::vector<TimelineEvent>* events, std::vector<TimelineSection>* sections);
+
+} // namespace cadenzo
