@@ -1,0 +1,35 @@
+#include "CadenzoPlayer/audio/PcmBuffer.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace cadenzo;
+
+TEST(PcmBuffer, ChannelsNeverWrittenReadAsSilenceAndCostNothing) {
+    auto buffer = PcmBuffer::make({48000, 16}, 1000);
+    ASSERT_TRUE(buffer);
+    buffer->setFrameLength(2000);
+    EXPECT_EQ(buffer->frameLength(), 1000u);
+    EXPECT_EQ(buffer->bytesHeld(), 0u);
+
+    const std::int64_t channels[] = {3, 9, 3, -1, 16};
+    float* shared = buffer->writableSharedChannels(channels);
+    ASSERT_NE(shared, nullptr);
+    shared[10] = 0.5f;
+    EXPECT_EQ(buffer->sample(3, 10), 0.5f);
+    EXPECT_EQ(buffer->sample(9, 10), 0.5f);
+    EXPECT_EQ(buffer->sample(4, 10), 0.0f);
+    EXPECT_EQ(buffer->channelData(4), nullptr);
+    EXPECT_EQ(buffer->bytesHeld(), 1000u * sizeof(float));
+
+    const std::int64_t invalid[] = {-1, 16, 99};
+    EXPECT_EQ(buffer->writableSharedChannels(invalid), nullptr);
+}
+
+TEST(PcmBuffer, LayoutTagsExistForOneTo65535Channels) {
+    EXPECT_EQ(discreteInOrderLayoutTag(1), 0x930001u);
+    EXPECT_EQ(discreteInOrderLayoutTag(8), 0x930008u);
+    EXPECT_EQ(discreteInOrderLayoutTag(65535), 0x93FFFFu);
+    EXPECT_FALSE(discreteInOrderLayoutTag(0));
+    EXPECT_FALSE(discreteInOrderLayoutTag(-2));
+    EXPECT_FALSE(discreteInOrderLayoutTag(65536));
+}
