@@ -94,7 +94,9 @@ TEST(ProtocolMalformed, NestingBeyondTheLimitIsRefusedWithoutCrashing) {
     EXPECT_EQ(payload(*script)["requestId"], nested(maxNestingDepth - 1));
 
     json overLimit = {{"type", "stopSong"}, {"requestId", nested(maxNestingDepth)}};
-    EXPECT_EQ(errorOf(parseMessage(overLimit))->result, malformed);
+    const auto refused = errorOf(parseMessage(overLimit));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->result, malformed);
 
     // Deep enough to overflow the stack if anything recursed over it.
     const std::size_t hostile = 200000;
