@@ -194,7 +194,8 @@ bool isArrayOfObjects(const json& value) {
 }
 
 ParsedMessage parseMessage(const json& body) {
-    if (!body.is_object() || !withinLimits(body, maxNestingDepth, false)) return ProtocolError{malformedMessageResult(), {}};
+    if (!body.is_object() || !withinLimits(body, maxNestingDepth, false))
+        return ProtocolError{malformedMessageResult(), {}};
     const json* type = field(body, "type");
     if (!type || !type->is_string()) return ProtocolError{malformedMessageResult(), {}};
 
@@ -250,7 +251,8 @@ json playSongSuccessResult(double totalDuration) {
 }
 
 json deviceObject(const CoreAudioDevices::Device& device, bool isDefault) {
-    return json{{"uid", device.uid}, {"name", device.name}, {"channels", device.channelCount}, {"isDefault", isDefault}};
+    return json{
+        {"uid", device.uid}, {"name", device.name}, {"channels", device.channelCount}, {"isDefault", isDefault}};
 }
 
 json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices,
