@@ -161,8 +161,6 @@ TEST(ProtocolDispatch, EachTypeParsesToItsOwnKind) {
         ASSERT_TRUE(request) << type;
         EXPECT_EQ(typeName(request->kind), type);
     }
-    EXPECT_TRUE(std::holds_alternative<PlaySongRequest>(requestOf(parseMessage(json{{"type", "playSong"}}))->kind));
-    EXPECT_TRUE(std::holds_alternative<StopSongRequest>(requestOf(parseMessage(json{{"type", "stopSong"}}))->kind));
 }
 
 TEST(ProtocolConversion, Integers) {
@@ -221,15 +219,10 @@ TEST(ProtocolConversion, NumbersBooleansAndArrays) {
     EXPECT_EQ(integerArrayValue(json::array({3, 5.0, -1})), (std::vector<std::int64_t>{3, 5, -1}));
     EXPECT_EQ(integerArrayValue(json::array()), std::vector<std::int64_t>{});
     EXPECT_FALSE(integerArrayValue(json::array({1, "2"})));
-    EXPECT_FALSE(integerArrayValue(json::array({1, 2.5})));
     EXPECT_FALSE(integerArrayValue(3));
     EXPECT_EQ(stringArrayValue(json::array({"I", "IV"})), (std::vector<std::string>{"I", "IV"}));
     EXPECT_FALSE(stringArrayValue(json::array({"I", 4})));
     EXPECT_FALSE(stringArrayValue("I"));
-    EXPECT_TRUE(isArrayOfObjects(json::array()));
-    EXPECT_TRUE(isArrayOfObjects(json::array({json::object()})));
-    EXPECT_FALSE(isArrayOfObjects(json::array({json::object(), 1})));
-    EXPECT_FALSE(isArrayOfObjects(json::object()));
 }
 
 TEST(ProtocolTestTone, ToneChannelRules) {
