@@ -1,0 +1,283 @@
+#include "CadenzoPlayer/bridge/Protocol.hpp"
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace cadenzo::BridgeProtocol {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr double twoToThe63 = 9223372036854775808.0;
+
+const json* field(const json& object, const char* key) {
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+template <typename Convert>
+auto readField(const json& object, const char* key, Convert convert) -> decltype(convert(object)) {
+    const json* value = field(object, key);
+    if (!value) return std::nullopt;
+    return convert(*value);
+}
+
+// Walks without recursion so that depth itself cannot hurt. Checks nesting
+// and, when asked, that every value has a JSON text form.
+bool withinLimits(const json& root, std::size_t maxDepth, bool requireWritable) {
+    std::vector<std::pair<const json*, std::size_t>> pending{{&root, 0}};
+    while (!pending.empty()) {
+        auto [value, depth] = pending.back();
+        pending.pop_back();
+        switch (value->type()) {
+        case json::value_t::array:
+        case json::value_t::object:
+            if (depth + 1 > maxDepth) return false;
+            for (const json& child : *value) pending.emplace_back(&child, depth + 1);
+            break;
+        case json::value_t::number_float:
+            if (requireWritable && !std::isfinite(value->get<double>())) return false;
+            break;
+        case json::value_t::binary:
+        case json::value_t::discarded:
+            if (requireWritable) return false;
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+DeviceSelection readSelection(const json& body) {
+    return {readField(body, "deviceUid", stringValue), readField(body, "deviceNameContains", stringValue)};
+}
+
+TestToneRequest readTestTone(const json& body) {
+    TestToneRequest request;
+    request.selection = readSelection(body);
+    // An empty list names no channel, so it counts like a missing one.
+    auto channels = readField(body, "channels", integerArrayValue);
+    if (channels && !channels->empty())
+        request.channel = channels->front();
+    else
+        request.channel = readField(body, "channel", integerValue).value_or(0);
+    request.channelCount = readField(body, "channelCount", integerValue).value_or(2);
+    return request;
+}
+
+std::optional<std::vector<MapEntry>> readEntries(const json& body) {
+    const json* entries = field(body, "entries");
+    if (!entries || !isArrayOfObjects(*entries)) return std::nullopt;
+    std::vector<MapEntry> sections;
+    for (const json& element : *entries) {
+        auto label = readField(element, "label", stringValue);
+        auto bars = readField(element, "bars", integerValue);
+        if (label && bars) sections.push_back({std::move(*label), *bars});
+    }
+    return sections;
+}
+
+PlaySongRequest readPlaySong(const json& body) {
+    PlaySongRequest request;
+    request.selection = readSelection(body);
+    request.entries = readEntries(body);
+    request.click = readField(body, "click", integerArrayValue).value_or(std::vector<std::int64_t>{});
+    request.guide = readField(body, "guide", integerArrayValue).value_or(std::vector<std::int64_t>{});
+    request.pad = readField(body, "pad", integerArrayValue).value_or(std::vector<std::int64_t>{});
+    request.padKey = readField(body, "padKey", stringValue);
+    request.padChords = readField(body, "padChords", stringArrayValue);
+    request.tempo = readField(body, "tempo", numberValue).value_or(120.0);
+    request.beatsPerBar = readField(body, "beatsPerBar", integerValue).value_or(4);
+    request.countInBars = readField(body, "countInBars", integerValue).value_or(2);
+    request.startSection = readField(body, "startSection", integerValue).value_or(0);
+    request.totalChannels = readField(body, "totalChannels", integerValue);
+    return request;
+}
+
+json resultWithType(bool ok, std::string_view type) {
+    return json{{"ok", ok}, {"type", std::string(type)}};
+}
+
+void escapeLineSeparators(std::string& text) {
+    // U+2028 and U+2029 are legal inside JSON strings but end a line in
+    // older script engines; the escaped forms mean the same to both.
+    static constexpr std::string_view lineSeparator = "\xE2\x80\xA8";
+    static constexpr std::string_view paragraphSeparator = "\xE2\x80\xA9";
+    std::size_t at = 0;
+    while ((at = text.find("\xE2\x80", at)) != std::string::npos) {
+        std::string_view rest = std::string_view(text).substr(at, 3);
+        if (rest == lineSeparator) {
+            text.replace(at, 3, "\\u2028");
+            at += 6;
+        } else if (rest == paragraphSeparator) {
+            text.replace(at, 3, "\\u2029");
+            at += 6;
+        } else {
+            at += 2;
+        }
+    }
+}
+
+} // namespace
+
+std::optional<std::string> stringValue(const json& value) {
+    if (!value.is_string()) return std::nullopt;
+    return value.get<std::string>();
+}
+
+std::optional<std::int64_t> integerValue(const json& value) {
+    switch (value.type()) {
+    case json::value_t::number_integer:
+        return value.get<std::int64_t>();
+    case json::value_t::number_unsigned: {
+        const auto unsignedValue = value.get<std::uint64_t>();
+        if (unsignedValue > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        return static_cast<std::int64_t>(unsignedValue);
+    }
+    case json::value_t::number_float: {
+        const double d = value.get<double>();
+        // 2^63 itself is out of range; -2^63 is the smallest int64.
+        if (!std::isfinite(d) || d != std::trunc(d) || d < -twoToThe63 || d >= twoToThe63) return std::nullopt;
+        return static_cast<std::int64_t>(d);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<double> numberValue(const json& value) {
+    if (!value.is_number()) return std::nullopt;
+    const double d = value.get<double>();
+    if (!std::isfinite(d)) return std::nullopt;
+    return d;
+}
+
+std::optional<bool> booleanValue(const json& value) {
+    if (value.is_boolean()) return value.get<bool>();
+    const auto number = numberValue(value);
+    if (number == 1.0) return true;
+    if (number == 0.0) return false;
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::int64_t>> integerArrayValue(const json& value) {
+    if (!value.is_array()) return std::nullopt;
+    std::vector<std::int64_t> integers;
+    integers.reserve(value.size());
+    for (const json& element : value) {
+        auto integer = integerValue(element);
+        if (!integer) return std::nullopt;
+        integers.push_back(*integer);
+    }
+    return integers;
+}
+
+std::optional<std::vector<std::string>> stringArrayValue(const json& value) {
+    if (!value.is_array()) return std::nullopt;
+    std::vector<std::string> strings;
+    strings.reserve(value.size());
+    for (const json& element : value) {
+        if (!element.is_string()) return std::nullopt;
+        strings.push_back(element.get<std::string>());
+    }
+    return strings;
+}
+
+bool isArrayOfObjects(const json& value) {
+    if (!value.is_array()) return false;
+    for (const json& element : value)
+        if (!element.is_object()) return false;
+    return true;
+}
+
+ParsedMessage parseMessage(const json& body) {
+    if (!body.is_object() || !withinLimits(body, maxNestingDepth, false))
+        return ProtocolError{malformedMessageResult(), {}};
+    const json* type = field(body, "type");
+    if (!type || !type->is_string()) return ProtocolError{malformedMessageResult(), {}};
+
+    std::optional<json> requestId;
+    if (const json* id = field(body, "requestId")) requestId = *id;
+
+    const auto& name = type->get_ref<const std::string&>();
+    if (name == ListDevicesRequest::type) return Request{ListDevicesRequest{}, std::move(requestId)};
+    if (name == TestToneRequest::type) return Request{readTestTone(body), std::move(requestId)};
+    if (name == PlaySongRequest::type) return Request{readPlaySong(body), std::move(requestId)};
+    if (name == StopSongRequest::type) return Request{StopSongRequest{}, std::move(requestId)};
+    if (name == SetGuideMutedRequest::type) {
+        SetGuideMutedRequest request;
+        request.muted = readField(body, "muted", booleanValue).value_or(false);
+        return Request{request, std::move(requestId)};
+    }
+    return ProtocolError{unknownTypeResult(name), std::move(requestId)};
+}
+
+ParsedMessage parseMessageText(std::string_view text) {
+    // The parser and json's destructor are iterative, so deep text is safe
+    // to read before the depth check refuses it.
+    const json body = json::parse(text.begin(), text.end(), nullptr, false);
+    return parseMessage(body);
+}
+
+std::string_view typeName(const RequestKind& kind) {
+    return std::visit([](const auto& request) { return std::decay_t<decltype(request)>::type; }, kind);
+}
+
+json malformedMessageResult() {
+    return json{{"ok", false}, {"error", std::string(malformedMessageText)}};
+}
+
+json unknownTypeResult(std::string_view receivedType) {
+    return json{{"ok", false}, {"error", std::string(unknownTypePrefix).append(receivedType)}};
+}
+
+json successResult(std::string_view type) {
+    return resultWithType(true, type);
+}
+
+json failureResult(std::string_view type, std::string_view error) {
+    json result = resultWithType(false, type);
+    result["error"] = std::string(error);
+    return result;
+}
+
+json playSongSuccessResult(double totalDuration) {
+    json result = successResult(PlaySongRequest::type);
+    result["totalDuration"] = totalDuration;
+    return result;
+}
+
+json deviceObject(const CoreAudioDevices::Device& device, bool isDefault) {
+    return json{
+        {"uid", device.uid}, {"name", device.name}, {"channels", device.channelCount}, {"isDefault", isDefault}};
+}
+
+json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices,
+                       std::optional<std::uint32_t> defaultDeviceId) {
+    json list = json::array();
+    for (const auto& device : devices) list.push_back(deviceObject(device, defaultDeviceId == device.id));
+    json result = successResult(ListDevicesRequest::type);
+    result["devices"] = std::move(list);
+    return result;
+}
+
+std::optional<std::string> deliveryScript(json result, const std::optional<json>& requestId) {
+    if (!result.is_object() || !withinLimits(result, maxNestingDepth, true)) return std::nullopt;
+    // Checked before the copy, which recurses.
+    if (requestId && !withinLimits(*requestId, maxNestingDepth - 1, true)) return std::nullopt;
+    std::string text;
+    try {
+        if (requestId) result["requestId"] = *requestId;
+        text = result.dump(-1, ' ', false, json::error_handler_t::strict);
+    } catch (const json::exception&) {
+        // Invalid UTF-8 in a key or a string.
+        return std::nullopt;
+    }
+    escapeLineSeparators(text);
+    return "(window.onNativeAudioResult || console.log)(" + text + ")";
+}
+
+} // namespace cadenzo::BridgeProtocol

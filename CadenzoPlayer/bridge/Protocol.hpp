@@ -1,0 +1,130 @@
+#pragma once
+
+#include "CadenzoPlayer/playback/Device.hpp"
+#include "CadenzoPlayer/timeline/SongMap.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+// The wire format between the hosted page and the native side: request
+// bodies in, result objects and the script that delivers them out.
+namespace cadenzo::BridgeProtocol {
+
+inline constexpr std::string_view malformedMessageText = "Malformed message";
+inline constexpr std::string_view unknownTypePrefix = "Unknown message type: ";
+inline constexpr std::string_view noMatchingDeviceText = "No matching device";
+inline constexpr std::string_view missingEntriesText = "Missing entries";
+
+// Bodies nested deeper than this are refused as malformed: copying and
+// serialising JSON recurses, and a hostile page must not exhaust the stack.
+inline constexpr std::size_t maxNestingDepth = 512;
+
+// Conversion rules. A value that fails its rule is treated as an absent field.
+
+// A JSON string.
+std::optional<std::string> stringValue(const nlohmann::json& value);
+// A JSON number whose value is integral and fits in a signed 64-bit integer.
+std::optional<std::int64_t> integerValue(const nlohmann::json& value);
+// Any finite JSON number as a double.
+std::optional<double> numberValue(const nlohmann::json& value);
+// true, false, or a number equal to 1 or 0.
+std::optional<bool> booleanValue(const nlohmann::json& value);
+// Arrays fail whole when one element fails its rule.
+std::optional<std::vector<std::int64_t>> integerArrayValue(const nlohmann::json& value);
+std::optional<std::vector<std::string>> stringArrayValue(const nlohmann::json& value);
+bool isArrayOfObjects(const nlohmann::json& value);
+
+// Both selection fields as sent; the device layer applies the rules.
+struct DeviceSelection {
+    std::optional<std::string> deviceUid;
+    std::optional<std::string> deviceNameContains;
+
+    friend bool operator==(const DeviceSelection&, const DeviceSelection&) = default;
+};
+
+struct ListDevicesRequest {
+    static constexpr std::string_view type = "listDevices";
+};
+
+struct TestToneRequest {
+    static constexpr std::string_view type = "testTone";
+    DeviceSelection selection;
+    // First element of `channels` when that is a non-empty integer array,
+    // else `channel`, else 0.
+    std::int64_t channel = 0;
+    std::int64_t channelCount = 2;
+};
+
+struct PlaySongRequest {
+    static constexpr std::string_view type = "playSong";
+    DeviceSelection selection;
+    // Absent when `entries` is missing or not an array of objects: the
+    // handler answers "Missing entries" once a device has been found.
+    std::optional<std::vector<MapEntry>> entries;
+    std::vector<std::int64_t> click;
+    std::vector<std::int64_t> guide;
+    std::vector<std::int64_t> pad;
+    std::optional<std::string> padKey;
+    std::optional<std::vector<std::string>> padChords;
+    double tempo = 120.0;
+    std::int64_t beatsPerBar = 4;
+    std::int64_t countInBars = 2;
+    std::int64_t startSection = 0;
+    // Absent means the selected device's channel count.
+    std::optional<std::int64_t> totalChannels;
+};
+
+struct StopSongRequest {
+    static constexpr std::string_view type = "stopSong";
+};
+
+struct SetGuideMutedRequest {
+    static constexpr std::string_view type = "setGuideMuted";
+    bool muted = false;
+};
+
+using RequestKind =
+    std::variant<ListDevicesRequest, TestToneRequest, PlaySongRequest, StopSongRequest, SetGuideMutedRequest>;
+
+struct Request {
+    RequestKind kind;
+    // Present whenever the body had the key, null included.
+    std::optional<nlohmann::json> requestId;
+};
+
+// A request that could not be identified; `result` is to be sent as it is.
+struct ProtocolError {
+    nlohmann::json result;
+    std::optional<nlohmann::json> requestId;
+};
+
+using ParsedMessage = std::variant<ProtocolError, Request>;
+
+ParsedMessage parseMessage(const nlohmann::json& body);
+// Text that is not valid JSON (empty text, "undefined") is not an object.
+ParsedMessage parseMessageText(std::string_view text);
+
+std::string_view typeName(const RequestKind& kind);
+
+// Result objects.
+nlohmann::json malformedMessageResult();
+nlohmann::json unknownTypeResult(std::string_view receivedType);
+nlohmann::json successResult(std::string_view type);
+nlohmann::json failureResult(std::string_view type, std::string_view error);
+nlohmann::json playSongSuccessResult(double totalDuration);
+nlohmann::json deviceObject(const CoreAudioDevices::Device& device, bool isDefault);
+nlohmann::json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices,
+                                 std::optional<std::uint32_t> defaultDeviceId);
+
+// "(window.onNativeAudioResult || console.log)(<compact JSON>)" with the
+// requestId added to the result. Nothing when the result cannot be written
+// as JSON (not an object, invalid UTF-8, non-finite numbers, too deep).
+std::optional<std::string> deliveryScript(nlohmann::json result, const std::optional<nlohmann::json>& requestId);
+
+} // namespace cadenzo::BridgeProtocol
