@@ -21,9 +21,12 @@ int pitchClass(int value) {
     return m < 0 ? m + 12 : m;
 }
 
-// Interleaved phases per sine: independent recurrences that the compiler can
-// run side by side.
+// Interleaved phases per sine: independent recurrences that run side by side.
 constexpr std::size_t lanes = 8;
+// Frames rendered from one exact seed; each lane then takes at most 512 steps
+// of the recurrence, whose rounding stays many orders below 1e-6.
+constexpr std::size_t chunkFrames = 4096;
+
 using Pair = double __attribute__((vector_size(2 * sizeof(double))));
 using Quad = float __attribute__((vector_size(4 * sizeof(float))));
 
@@ -44,25 +47,24 @@ inline void stepOver(Eight& older, const Eight& newer, Pair twoCos) {
     older.d = twoCos * newer.d - older.d;
 }
 
-// sums[0..7] += gain x the lanes narrowed to 32 bits.
-inline void addNarrowed(const Eight& v, Quad gain, float* sums) {
+// sums[0..7] += the lanes narrowed to 32 bits.
+inline void addNarrowed(const Eight& v, float* sums) {
     Quad low;
     Quad high;
     std::memcpy(&low, sums, sizeof low);
     std::memcpy(&high, sums + 4, sizeof high);
-    low += gain * Quad{narrow(v.a[0]), narrow(v.a[1]), narrow(v.b[0]), narrow(v.b[1])};
-    high += gain * Quad{narrow(v.c[0]), narrow(v.c[1]), narrow(v.d[0]), narrow(v.d[1])};
+    low += Quad{narrow(v.a[0]), narrow(v.a[1]), narrow(v.b[0]), narrow(v.b[1])};
+    high += Quad{narrow(v.c[0]), narrow(v.c[1]), narrow(v.d[0]), narrow(v.d[1])};
     std::memcpy(sums, &low, sizeof low);
     std::memcpy(sums + 4, &high, sizeof high);
 }
-// Frames rendered from one exact seed; each lane then takes 512 steps of the
-// recurrence, far too few for its rounding to reach 1e-9.
-constexpr std::size_t chunkFrames = 4096;
 
 // A sine at a fixed frequency, produced without a sin() call per sample:
 // lane k carries frames first + k, first + k + lanes, ... by the recurrence
 // s[n + 1] = 2 cos(w) s[n] - s[n - 1], seeded from the exact phase of the
-// chunk's first frame (the same product the direct formula evaluates).
+// chunk's first frame (the same product the direct formula evaluates). The
+// amplitude rides in the state; narrowing the scaled value instead of scaling
+// the narrowed one moves a sample by at most a few 1e-9.
 class Sine {
 public:
     Sine(double frequency, double sampleRate) : radiansPerSecond_(twoPi * frequency) {
@@ -78,7 +80,7 @@ public:
         }
     }
 
-    // sums[j] += amplitude x float(sin(2 pi f t)) for t = (first + j) / sampleRate, j < count.
+    // sums[j] += float(amplitude x sin(2 pi f t)) for t = (first + j) / sampleRate, j < count.
     void accumulate(float amplitude, std::uint32_t first, std::size_t count, double sampleRate, float* sums) const {
         const double phase = radiansPerSecond_ * (static_cast<double>(first) / sampleRate);
         const double s0 = std::sin(phase);
@@ -86,8 +88,8 @@ public:
         double seedNow[lanes];
         double seedBefore[lanes];
         for (std::size_t k = 0; k < lanes; ++k) {
-            seedNow[k] = s0 * cosAhead_[k] + c0 * sinAhead_[k];
-            seedBefore[k] = s0 * cosBehind_[k] + c0 * sinBehind_[k];
+            seedNow[k] = amplitude * (s0 * cosAhead_[k] + c0 * sinAhead_[k]);
+            seedBefore[k] = amplitude * (s0 * cosBehind_[k] + c0 * sinBehind_[k]);
         }
         Eight now{{seedNow[0], seedNow[1]}, {seedNow[2], seedNow[3]}, {seedNow[4], seedNow[5]}, {seedNow[6], seedNow[7]}};
         Eight before{{seedBefore[0], seedBefore[1]},
@@ -95,24 +97,23 @@ public:
                      {seedBefore[4], seedBefore[5]},
                      {seedBefore[6], seedBefore[7]}};
         const Pair c{twoCosStride_, twoCosStride_};
-        const Quad gain{amplitude, amplitude, amplitude, amplitude};
 
         // Two steps per turn, the older state overwritten by the newer, so no state is copied.
         std::size_t j = 0;
         for (; j + 2 * lanes <= count; j += 2 * lanes) {
-            addNarrowed(now, gain, sums + j);
+            addNarrowed(now, sums + j);
             stepOver(before, now, c);
-            addNarrowed(before, gain, sums + j + lanes);
+            addNarrowed(before, sums + j + lanes);
             stepOver(now, before, c);
         }
         if (j + lanes <= count) {
-            addNarrowed(now, gain, sums + j);
+            addNarrowed(now, sums + j);
             stepOver(before, now, c);
             now = before;
             j += lanes;
         }
         const double rest[lanes] = {now.a[0], now.a[1], now.b[0], now.b[1], now.c[0], now.c[1], now.d[0], now.d[1]};
-        for (std::size_t k = 0; j + k < count; ++k) sums[j + k] += amplitude * narrow(rest[k]);
+        for (std::size_t k = 0; j + k < count; ++k) sums[j + k] += narrow(rest[k]);
     }
 
 private:
@@ -293,7 +294,7 @@ std::optional<PadTarget> prepareBuffer(std::string_view keyName, double secondsP
         return c >= 0 && c < static_cast<std::int64_t>(format.channelCount);
     });
     PadTarget target{buffer, nullptr, *key};
-    if (audible) {
+    if (audible && *frames > 0) {
         target.samples = buffer->writableSharedChannels(channels);
         if (!target.samples) return std::nullopt;
     }

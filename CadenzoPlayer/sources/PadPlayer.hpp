@@ -59,8 +59,9 @@ double crossfadeLength(double secondsPerBar);
 // negative or not finite, or the count does not fit in 32 bits.
 std::optional<std::uint32_t> padFrameCount(double duration, double sampleRate);
 
-// Each voice takes its chord tone: a voice already on that pitch class holds
-// its note, the others move to the nearest such note around their anchor
+// Each voice takes its chord tone (voiceToneIndex; a tone the chord lacks
+// falls back to the root): a voice already on that pitch class holds its
+// note, the others move to the nearest such note around their anchor
 // (anchor - 6 ... anchor + 5). An empty `tones` leaves the voicing as it is.
 Voicing voiceLead(std::span<const int> tones, const Voicing& previous, const Voicing& anchors);
 

@@ -391,6 +391,10 @@ TEST(PadRejects, UnknownKeysAndUnusableTimesGiveNoBuffer) {
     for (double sampleRate : {0.0, -48000.0, nan, inf}) {
         EXPECT_FALSE(makeDronePad("C", 2.0, 10.0, AudioFormat{sampleRate, 2}, bothChannels)) << sampleRate;
     }
+    // A rate too low for a single frame is an empty pad, not a failure.
+    const auto empty = makeDronePad("C", 2.0, 0.0, AudioFormat{0.4, 2}, bothChannels);
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->frameLength(), 0u);
     // Counts up to the 32-bit limit are fine.
     EXPECT_EQ(padFrameCount(89476.0, rate), 4'294'948'800u);
     EXPECT_FALSE(padFrameCount(89477.0, rate));
