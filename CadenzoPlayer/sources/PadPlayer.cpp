@@ -91,7 +91,8 @@ public:
             seedNow[k] = amplitude * (s0 * cosAhead_[k] + c0 * sinAhead_[k]);
             seedBefore[k] = amplitude * (s0 * cosBehind_[k] + c0 * sinBehind_[k]);
         }
-        Eight now{{seedNow[0], seedNow[1]}, {seedNow[2], seedNow[3]}, {seedNow[4], seedNow[5]}, {seedNow[6], seedNow[7]}};
+        Eight now{{seedNow[0], seedNow[1]}, {seedNow[2], seedNow[3]}, {seedNow[4], seedNow[5]},
+                  {seedNow[6], seedNow[7]}};
         Eight before{{seedBefore[0], seedBefore[1]},
                      {seedBefore[2], seedBefore[3]},
                      {seedBefore[4], seedBefore[5]},

@@ -143,6 +143,7 @@ TEST(ParseChord, RejectsWhatIsNotASymbol) {
         "1\n", "1sus\r\n", "1\u2028", "1-\x0B",
         // malformed UTF-8 cannot be read as an accidental
         "\xE2\x99" "1", "\xE2\x99\xAD\xAD" "1", "1\xFF", "1/\xE2\x99" "3",
+        "\xC0\xB1", "\xE0\x80\xB1", "1\xED\xA0\x80", "1\xF4\x90\x80\x80",  // overlong, surrogate, beyond U+10FFFF
         // "<" is a marker only at the very start
         "<<1",
     };

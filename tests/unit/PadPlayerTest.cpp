@@ -351,7 +351,9 @@ TEST(PadRouting, OnlyListedChannelsSoundAndShareOneArray) {
         }
         EXPECT_EQ(pad->bytesHeld(), pad->frameLength() * sizeof(float));
         float loudest = 0.0f;
-        for (std::uint32_t f = 0; f < pad->frameLength(); ++f) loudest = std::max(loudest, std::fabs(pad->sample(9, f)));
+        for (std::uint32_t f = 0; f < pad->frameLength(); ++f) {
+            loudest = std::max(loudest, std::fabs(pad->sample(9, f)));
+        }
         EXPECT_GT(loudest, 0.1f);
     }
 }
