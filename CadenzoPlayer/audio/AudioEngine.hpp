@@ -1,0 +1,105 @@
+#pragma once
+
+#include "CadenzoPlayer/audio/AudioPlayerNode.hpp"
+#include "CadenzoPlayer/audio/PcmBuffer.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cadenzo {
+
+class DeviceOutput;
+
+// Player nodes mixed by a main mixer into an output of N channels at
+// 48000 Hz on one device. The device's stream is shared with every other
+// engine running on that device; this engine's channels land on device
+// channels 0 to N - 1 (those beyond the device's count are dropped).
+//
+//     AudioEngine engine;
+//     engine.selectDevice(device.id);           // status, 0 = success
+//     engine.setFormat({48000, 8});
+//     auto click = std::make_shared<AudioPlayerNode>();
+//     engine.attach(click);
+//     engine.start();                           // throws cadenzo::Error
+//     click->scheduleBuffer(buffer, 96000);
+//     { AudioEngine::StartGroup group(engine); click->play(); guide->play(); }
+//     ...
+//     engine.stop();
+class AudioEngine {
+public:
+    // Errors raised by start(), domain "AudioEngine".
+    enum ErrorCode : int {
+        noDeviceLayer = 1,       // no device layer at all
+        noOutputDevice = 2,      // nothing selected and no device to default to
+        unsupportedFormat = 3,   // not 1 to 65535 channels at 48000 Hz
+        deviceUnavailable = 4,   // the device's stream could not be opened
+    };
+
+    // Statuses of selectDevice.
+    static constexpr int statusOk = 0;
+    static constexpr int statusUnknownDevice = -1;     // no device ever had this identifier
+    static constexpr int statusDeviceNotPresent = -2;  // the device has gone away
+    static constexpr int statusNoDeviceLayer = -3;
+
+    AudioEngine();
+    ~AudioEngine();  // stops
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // Whether the engine can be pointed at a device at all.
+    bool outputUnitAvailable() const;
+
+    // Selects the output device by its process-wide identifier. Takes effect
+    // at the next start. Without a selection the default device is used.
+    int selectDevice(std::uint32_t deviceId);
+    std::optional<std::uint32_t> selectedDevice() const;
+
+    // The output format (and the format of the buffers the nodes play).
+    void setFormat(const AudioFormat& format);
+    AudioFormat format() const;
+
+    // The engine owns its nodes from now on; attaching twice does nothing.
+    void attach(const AudioPlayerNodePtr& node);
+    std::vector<AudioPlayerNodePtr> attachedNodes() const;
+
+    // Joins the device's stream. Throws cadenzo::Error; on failure nothing
+    // is left running. Starting a running engine does nothing.
+    void start();
+    // Leaves the stream (closing it when this was its last engine), then
+    // stops every node: their buffers are released and their timelines reset.
+    void stop();
+    bool isRunning() const { return running_.load(); }
+
+    // Holds every node start of the engine while it lives and releases them
+    // together when it ends, so the render thread begins all those nodes on
+    // the same sample even if an audio block ends between the play() calls.
+    //
+    //     { AudioEngine::StartGroup group(engine); pad->play(); click->play(); guide->play(); }
+    class StartGroup {
+    public:
+        explicit StartGroup(AudioEngine& engine);
+        ~StartGroup();
+        StartGroup(const StartGroup&) = delete;
+        StartGroup& operator=(const StartGroup&) = delete;
+
+    private:
+        std::shared_ptr<StartGate> gate_;
+    };
+
+private:
+    class Core;
+
+    mutable std::mutex mutex_;
+    std::shared_ptr<Core> core_;
+    std::atomic<bool> running_{false};
+    AudioFormat format_{48000.0, 2};
+    std::optional<std::uint32_t> deviceId_;
+    std::shared_ptr<DeviceOutput> output_;
+};
+
+} // namespace cadenzo

@@ -1,0 +1,202 @@
+#include "CadenzoPlayer/audio/DeviceLayer.hpp"
+
+#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/audio/LockFree.hpp"
+#include "CadenzoPlayer/audio/Resampler.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cadenzo {
+
+void throwDeviceOpenFailure(const std::string& uid, const std::string& reason) {
+    throw Error("AudioEngine", 4, "Could not open output device " + uid + ": " + reason);
+}
+
+std::string uidApi(const std::string& uid) {
+    const auto colon = uid.find(':');
+    return colon == std::string::npos ? std::string() : uid.substr(0, colon);
+}
+
+std::string uidName(const std::string& uid) {
+    const auto colon = uid.find(':');
+    return colon == std::string::npos ? uid : uid.substr(colon + 1);
+}
+
+// One open stream on a device and the engines it mixes.
+class DeviceOutput final : public DeviceRenderCallback {
+public:
+    explicit DeviceOutput(std::string uid) : uid_(std::move(uid)) {}
+    ~DeviceOutput() { close(); }
+
+    const std::string& uid() const { return uid_; }
+
+    void open(const std::shared_ptr<DeviceBackend>& backend) {
+        backend_ = backend;
+        auto stream = backend->openStream(uid_, DeviceLayer::engineSampleRate, *this);
+        channelCount_ = stream->channelCount();
+        if (stream->sampleRate() != DeviceLayer::engineSampleRate) {
+            resampler_ = std::make_unique<Resampler>(DeviceLayer::engineSampleRate, stream->sampleRate(), channelCount_);
+        }
+        stream_ = std::move(stream);
+        stream_->start();
+    }
+
+    bool failed() const { return !stream_ || stream_->hasFailed(); }
+
+    void add(std::shared_ptr<EngineRenderer> engine) {
+        auto list = std::make_shared<EngineList>();
+        if (auto current = engines_.current()) *list = *current;
+        list->push_back(std::move(engine));
+        engines_.publish(std::move(list));
+    }
+
+    // Whether the render thread was seen to let go; `empty` tells whether
+    // the engine was the last.
+    bool remove(const EngineRenderer* engine, bool& empty) {
+        auto list = std::make_shared<EngineList>();
+        if (auto current = engines_.current()) *list = *current;
+        std::erase_if(*list, [engine](const auto& e) { return e.get() == engine; });
+        empty = list->empty();
+        return engines_.publish(std::move(list));
+    }
+
+    void close() {
+        stream_.reset();
+        engines_.collect();
+    }
+
+    void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames) noexcept override {
+        for (std::uint32_t c = 0; c < channelCount; ++c) std::memset(channels[c], 0, frames * sizeof(float));
+        const EngineList* engines = engines_.acquire();
+        if (engines && !engines->empty()) {
+            if (resampler_) {
+                if (channelCount == channelCount_) {
+                    Pull pull{engines, channelCount};
+                    resampler_->process(channels, frames, &Pull::fill, &pull);
+                }
+            } else {
+                mix(*engines, channels, channelCount, frames);
+            }
+        }
+        engines_.release();
+    }
+
+private:
+    using EngineList = std::vector<std::shared_ptr<EngineRenderer>>;
+
+    static void mix(const EngineList& engines, float* const* channels, std::uint32_t channelCount,
+                    std::uint32_t frames) noexcept {
+        for (const auto& engine : engines) engine->renderAdding(channels, channelCount, frames);
+    }
+
+    struct Pull {
+        const EngineList* engines;
+        std::uint32_t channelCount;
+        static void fill(void* context, float* const* channels, std::uint32_t frames) {
+            auto* pull = static_cast<Pull*>(context);
+            for (std::uint32_t c = 0; c < pull->channelCount; ++c) std::memset(channels[c], 0, frames * sizeof(float));
+            mix(*pull->engines, channels, pull->channelCount, frames);
+        }
+    };
+
+    std::string uid_;
+    std::shared_ptr<DeviceBackend> backend_;  // outlives its stream
+    std::unique_ptr<DeviceStream> stream_;
+    std::unique_ptr<Resampler> resampler_;
+    std::uint32_t channelCount_ = 0;
+    SnapshotPublisher<EngineList> engines_;
+};
+
+DeviceLayer::DeviceLayer() = default;
+
+DeviceLayer& DeviceLayer::shared() {
+    // Never destroyed: engines may still be stopping while static objects go.
+    static DeviceLayer* layer = new DeviceLayer;
+    return *layer;
+}
+
+std::shared_ptr<DeviceBackend> DeviceLayer::backend() const {
+    std::lock_guard lock(mutex_);
+    if (!backendMade_) {
+        backend_ = makeSystemBackend();
+        backendMade_ = true;
+    }
+    return backend_;
+}
+
+std::shared_ptr<DeviceBackend> DeviceLayer::setBackend(std::shared_ptr<DeviceBackend> backend) {
+    std::lock_guard lock(mutex_);
+    auto previous = std::exchange(backend_, std::move(backend));
+    backendMade_ = true;
+    outputs_.clear();
+    return previous;
+}
+
+std::vector<DeviceLayer::Device> DeviceLayer::devices() {
+    std::vector<Device> result;
+    const auto source = backend();
+    if (!source) return result;
+    for (const BackendDevice& device : source->devices()) {
+        if (device.channelCount < 1) continue;
+        result.push_back({idForUid(device.uid), device.uid, device.name, device.channelCount, device.isDefault});
+    }
+    return result;
+}
+
+std::uint32_t DeviceLayer::idForUid(const std::string& uid) {
+    std::lock_guard lock(idMutex_);
+    auto [it, inserted] = ids_.try_emplace(uid, static_cast<std::uint32_t>(uidsById_.size() + 1));
+    if (inserted) uidsById_.push_back(uid);
+    return it->second;
+}
+
+std::optional<std::string> DeviceLayer::uidForId(std::uint32_t id) const {
+    std::lock_guard lock(idMutex_);
+    if (id == 0 || id > uidsById_.size()) return std::nullopt;
+    return uidsById_[id - 1];
+}
+
+std::shared_ptr<DeviceOutput> DeviceLayer::attach(const std::string& uid, std::shared_ptr<EngineRenderer> engine) {
+    const auto source = backend();
+    std::lock_guard lock(mutex_);
+    if (!source) throw Error("AudioEngine", 1, "No audio device layer is available");
+    auto found = outputs_.find(uid);
+    // A stream whose device went away stays with its engines until they
+    // stop; newcomers get a fresh one.
+    if (found != outputs_.end() && found->second->failed()) {
+        outputs_.erase(found);
+        found = outputs_.end();
+    }
+    if (found == outputs_.end()) {
+        auto output = std::make_shared<DeviceOutput>(uid);
+        output->open(source);
+        found = outputs_.emplace(uid, std::move(output)).first;
+    }
+    found->second->add(std::move(engine));
+    return found->second;
+}
+
+bool DeviceLayer::detach(const std::shared_ptr<DeviceOutput>& output, const EngineRenderer* engine) {
+    if (!output) return true;
+    std::lock_guard lock(mutex_);
+    bool empty = false;
+    const bool letGo = output->remove(engine, empty);
+    if (empty) {
+        output->close();
+        auto found = outputs_.find(output->uid());
+        if (found != outputs_.end() && found->second == output) outputs_.erase(found);
+    }
+    return letGo;
+}
+
+bool DeviceLayer::hasOpenStream(const std::string& uid) const {
+    std::lock_guard lock(mutex_);
+    return outputs_.count(uid) > 0;
+}
+
+std::shared_ptr<DeviceBackend> setDeviceBackendForTesting(std::shared_ptr<DeviceBackend> backend) {
+    return DeviceLayer::shared().setBackend(std::move(backend));
+}
+
+} // namespace cadenzo

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "CadenzoPlayer/audio/DeviceBackend.hpp"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cadenzo {
+
+// What a device's shared stream mixes: an engine renders its channels
+// additively onto the first device channels, on the device's real-time thread.
+class EngineRenderer {
+public:
+    virtual ~EngineRenderer() = default;
+    virtual void renderAdding(float* const* channels, std::uint32_t channelCount, std::uint32_t frames) noexcept = 0;
+};
+
+class DeviceOutput;
+
+// The process-wide device layer: the backend in use, the identifiers that
+// stay fixed for a uid during the run, and one shared output stream per
+// device that mixes every engine running on it.
+class DeviceLayer {
+public:
+    struct Device {
+        std::uint32_t id = 0;
+        std::string uid;
+        std::string name;
+        std::int64_t channelCount = 0;
+        bool isDefault = false;
+    };
+
+    // Every engine renders at this rate; a device running at another rate is
+    // fed through a resampler.
+    static constexpr double engineSampleRate = 48000.0;
+
+    static DeviceLayer& shared();
+
+    // The JACK, ALSA and PulseAudio backends, in that order.
+    static std::shared_ptr<DeviceBackend> makeSystemBackend();
+
+    std::shared_ptr<DeviceBackend> backend() const;
+    // Replaces the backend; streams already open stay with the engines using
+    // them until those stop. Returns the previous backend.
+    std::shared_ptr<DeviceBackend> setBackend(std::shared_ptr<DeviceBackend> backend);
+
+    // Output devices (at least one channel) in backend order. Never fails.
+    std::vector<Device> devices();
+
+    std::uint32_t idForUid(const std::string& uid);
+    std::optional<std::string> uidForId(std::uint32_t id) const;
+
+    // Joins the device's shared stream, opening it if needed. Throws
+    // cadenzo::Error when the stream cannot be opened.
+    std::shared_ptr<DeviceOutput> attach(const std::string& uid, std::shared_ptr<EngineRenderer> engine);
+    // Leaves the stream; once this returns the stream's thread no longer
+    // renders the engine. The last engine to leave closes the stream. Returns
+    // false only if the stream's thread could not be seen to let go.
+    bool detach(const std::shared_ptr<DeviceOutput>& output, const EngineRenderer* engine);
+
+    bool hasOpenStream(const std::string& uid) const;
+
+private:
+    DeviceLayer();
+
+    mutable std::mutex mutex_;
+    mutable std::shared_ptr<DeviceBackend> backend_;
+    mutable bool backendMade_ = false;  // the system backend is made on first use
+    std::map<std::string, std::shared_ptr<DeviceOutput>> outputs_;
+
+    mutable std::mutex idMutex_;
+    std::map<std::string, std::uint32_t> ids_;
+    std::vector<std::string> uidsById_;
+};
+
+// Installs a backend for tests in place of the system one (nullptr: no
+// device layer at all). Returns the previous backend.
+std::shared_ptr<DeviceBackend> setDeviceBackendForTesting(std::shared_ptr<DeviceBackend> backend);
+
+} // namespace cadenzo

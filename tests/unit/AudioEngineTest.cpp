@@ -1,0 +1,539 @@
+#include "AllocationCounter.hpp"
+#include "VirtualDeviceFixture.hpp"
+
+#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/audio/AudioEngine.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+using namespace cadenzo;
+
+namespace {
+
+PcmBufferPtr constantBuffer(std::uint32_t channels, std::uint32_t channel, std::uint32_t frames, float value) {
+    return rampBuffer(channels, channel, frames, value, 0.0f);
+}
+
+// Index of the first non-zero sample, or -1.
+long firstSound(const std::vector<float>& samples) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i] != 0.0f) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+bool allZero(const std::vector<float>& samples) { return firstSound(samples) < 0; }
+
+class Engine : public VirtualDevices {
+protected:
+    // A running engine with one node on device `name`.
+    AudioPlayerNodePtr startEngine(AudioEngine& engine, const std::string& name, std::uint32_t channels) {
+        EXPECT_EQ(engine.selectDevice(idOf(name)), AudioEngine::statusOk);
+        engine.setFormat({48000, channels});
+        auto node = std::make_shared<AudioPlayerNode>();
+        engine.attach(node);
+        engine.start();
+        return node;
+    }
+};
+
+} // namespace
+
+TEST_F(Engine, ScheduledBuffersSoundAtTheirSampleTimesOnTheirChannelOnly) {
+    backend->addDevice("A", 4);
+    AudioEngine engine;
+    auto node = startEngine(engine, "A", 4);
+    node->scheduleBuffer(rampBuffer(4, 1, 10, 1.0f), 100);
+    node->scheduleBuffer(rampBuffer(4, 1, 10, 100.0f), 250);  // across the first block boundary
+    node->play();
+    ASSERT_TRUE(backend->render("A", 1024));
+
+    const auto recorded = backend->recording("A");
+    ASSERT_EQ(recorded.size(), 4u);
+    ASSERT_EQ(recorded[1].size(), 1024u);
+    for (std::size_t f = 0; f < 1024; ++f) {
+        float expected = 0.0f;
+        if (f >= 100 && f < 110) expected = static_cast<float>(f - 100 + 1);
+        if (f >= 250 && f < 260) expected = static_cast<float>(100 + (f - 250));
+        ASSERT_EQ(recorded[1][f], expected) << "frame " << f;
+    }
+    EXPECT_TRUE(allZero(recorded[0]));
+    EXPECT_TRUE(allZero(recorded[2]));
+    EXPECT_TRUE(allZero(recorded[3]));
+}
+
+TEST_F(Engine, OverlappingBuffersMixEachAtItsOwnTime) {
+    backend->addDevice("A", 2);
+    AudioEngine engine;
+    auto node = startEngine(engine, "A", 2);
+    node->scheduleBuffer(rampBuffer(2, 0, 300, 1.0f), 0);
+    node->scheduleBuffer(constantBuffer(2, 0, 200, 0.5f), 200);
+    node->scheduleBuffer(constantBuffer(2, 1, 50, -2.0f), 200);
+    node->play();
+    backend->render("A", 512);
+
+    const auto recorded = backend->recording("A");
+    EXPECT_EQ(recorded[0][199], 200.0f);
+    EXPECT_EQ(recorded[0][200], 201.5f);
+    EXPECT_EQ(recorded[0][299], 300.5f);
+    EXPECT_EQ(recorded[0][300], 0.5f);
+    EXPECT_EQ(recorded[0][399], 0.5f);
+    EXPECT_EQ(recorded[0][400], 0.0f);
+    EXPECT_EQ(firstSound(recorded[1]), 200);
+    EXPECT_EQ(recorded[1][249], -2.0f);
+    EXPECT_EQ(recorded[1][250], 0.0f);
+}
+
+TEST_F(Engine, AsSoonAsPossibleFollowsTheQueueOrTheCurrentPosition) {
+    backend->addDevice("A", 1);
+    AudioEngine engine;
+    auto node = startEngine(engine, "A", 1);
+    node->scheduleBuffer(constantBuffer(1, 0, 10, 1.0f));
+    node->scheduleBuffer(constantBuffer(1, 0, 10, 2.0f));
+    node->play();
+    backend->render("A", 512);
+    // The queue ended at 20; the node is now at 512.
+    node->scheduleBuffer(constantBuffer(1, 0, 10, 3.0f));
+    backend->render("A", 512);
+    // Scheduled for 1020 when the node is already at 1024: only the rest sounds.
+    node->scheduleBuffer(rampBuffer(1, 0, 10, 1.0f), 1020);
+    backend->render("A", 256);
+
+    const auto recorded = backend->recording("A");
+    const auto& samples = recorded[0];
+    EXPECT_EQ(samples[0], 1.0f);
+    EXPECT_EQ(samples[9], 1.0f);
+    EXPECT_EQ(samples[10], 2.0f);
+    EXPECT_EQ(samples[19], 2.0f);
+    EXPECT_EQ(samples[20], 0.0f);
+    EXPECT_EQ(samples[511], 0.0f);
+    EXPECT_EQ(samples[512], 3.0f);
+    EXPECT_EQ(samples[521], 3.0f);
+    EXPECT_EQ(samples[522], 0.0f);
+    EXPECT_EQ(samples[1023], 0.0f);
+    EXPECT_EQ(samples[1024], 5.0f);
+    EXPECT_EQ(samples[1029], 10.0f);
+    EXPECT_EQ(samples[1030], 0.0f);
+}
+
+TEST_F(Engine, VolumeScalesFromTheNextBlock) {
+    backend->addDevice("A", 1);
+    AudioEngine engine;
+    auto node = startEngine(engine, "A", 1);
+    node->setVolume(0.5f);
+    EXPECT_EQ(node->volume(), 0.5f);
+    node->scheduleBuffer(constantBuffer(1, 0, 1024, 1.0f), 0);
+    node->play();
+    backend->render("A", 256);
+    node->setVolume(0.25f);
+    backend->render("A", 256);
+    node->setVolume(0.0f);
+    backend->render("A", 256);
+
+    const auto recorded = backend->recording("A");
+    const auto& samples = recorded[0];
+    EXPECT_EQ(samples[0], 0.5f);
+    EXPECT_EQ(samples[255], 0.5f);
+    EXPECT_EQ(samples[256], 0.25f);
+    EXPECT_EQ(samples[511], 0.25f);
+    EXPECT_EQ(samples[512], 0.0f);
+}
+
+TEST_F(Engine, NodesStartedInOneGroupBeginOnTheSameSampleAcrossABlockBoundary) {
+    backend->addDevice("A", 4);
+    AudioEngine engine;
+    engine.selectDevice(idOf("A"));
+    engine.setFormat({48000, 4});
+    std::vector<AudioPlayerNodePtr> nodes;
+    for (std::uint32_t c = 0; c < 4; ++c) {
+        nodes.push_back(std::make_shared<AudioPlayerNode>());
+        engine.attach(nodes.back());
+        nodes.back()->scheduleBuffer(constantBuffer(4, c, 8, 1.0f), 0);
+    }
+    engine.start();
+    backend->render("A", 100);
+
+    // Without a group, a block that ends between two starts separates them.
+    nodes[0]->play();
+    backend->render("A", 50);
+    nodes[1]->play();
+    backend->render("A", 50);
+    {
+        AudioEngine::StartGroup group(engine);
+        nodes[2]->play();
+        backend->render("A", 50);  // a whole block passes while the group holds
+        nodes[3]->play();
+    }
+    backend->render("A", 100);
+
+    const auto recorded = backend->recording("A");
+    EXPECT_EQ(firstSound(recorded[0]), 100);
+    EXPECT_EQ(firstSound(recorded[1]), 150);
+    EXPECT_EQ(firstSound(recorded[2]), 250);
+    EXPECT_EQ(firstSound(recorded[3]), 250);
+}
+
+TEST_F(Engine, NodesPlayedBeforeTheEngineStartsBeginWithItsFirstBlock) {
+    backend->addDevice("A", 2);
+    AudioEngine engine;
+    engine.selectDevice(idOf("A"));
+    engine.setFormat({48000, 2});
+    auto first = std::make_shared<AudioPlayerNode>();
+    auto second = std::make_shared<AudioPlayerNode>();
+    engine.attach(first);
+    engine.attach(second);
+    first->scheduleBuffer(constantBuffer(2, 0, 4, 1.0f), 3);
+    second->scheduleBuffer(constantBuffer(2, 1, 4, 1.0f), 3);
+    first->play();
+    second->play();
+    engine.start();
+    backend->render("A", 64);
+
+    const auto recorded = backend->recording("A");
+    EXPECT_EQ(firstSound(recorded[0]), 3);
+    EXPECT_EQ(firstSound(recorded[1]), 3);
+}
+
+TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndMixOntoItsFirstChannels) {
+    backend->addDevice("A", 3);
+    AudioEngine narrow, wide;
+    auto narrowNode = startEngine(narrow, "A", 2);
+    auto wideNode = startEngine(wide, "A", 4);
+    EXPECT_EQ(backend->streamsOpened("A"), 1);
+
+    auto twoChannels = PcmBuffer::make({48000, 2}, 64);
+    twoChannels->setFrameLength(64);
+    std::fill_n(twoChannels->writableChannel(0), 64, 1.0f);
+    std::fill_n(twoChannels->writableChannel(1), 64, 2.0f);
+    auto fourChannels = PcmBuffer::make({48000, 4}, 64);
+    fourChannels->setFrameLength(64);
+    std::fill_n(fourChannels->writableChannel(0), 64, 0.25f);
+    std::fill_n(fourChannels->writableChannel(3), 64, 7.0f);  // beyond the device: dropped
+    narrowNode->scheduleBuffer(twoChannels, 0);
+    wideNode->scheduleBuffer(fourChannels, 0);
+    narrowNode->play();
+    wideNode->play();
+    backend->render("A", 32);
+
+    narrow.stop();
+    EXPECT_FALSE(narrowNode->isPlaying());
+    EXPECT_TRUE(backend->isStreamOpen("A"));
+    backend->render("A", 32);
+
+    auto recorded = backend->recording("A");
+    ASSERT_EQ(recorded.size(), 3u);
+    EXPECT_EQ(recorded[0][0], 1.25f);
+    EXPECT_EQ(recorded[1][31], 2.0f);
+    EXPECT_TRUE(allZero(recorded[2]));
+    EXPECT_EQ(recorded[0][32], 0.25f);  // only the wide engine is left
+    EXPECT_EQ(recorded[1][32], 0.0f);
+
+    // The last engine to leave closes the stream; a new start opens another.
+    wide.stop();
+    EXPECT_FALSE(backend->isStreamOpen("A"));
+    EXPECT_FALSE(DeviceLayer::shared().hasOpenStream(VirtualDeviceBackend::uidFor("A")));
+    EXPECT_FALSE(backend->render("A", 32));
+    narrow.start();
+    EXPECT_EQ(backend->streamsOpened("A"), 2);
+    narrow.stop();
+}
+
+TEST_F(Engine, StoppingANodeForgetsItsBuffersAndRestartsItsTimeline) {
+    backend->addDevice("A", 1);
+    AudioEngine engine;
+    auto node = startEngine(engine, "A", 1);
+    node->scheduleBuffer(constantBuffer(1, 0, 4096, 1.0f), 0);
+    node->scheduleBuffer(constantBuffer(1, 0, 10, 5.0f), 2000);
+    node->play();
+    EXPECT_TRUE(node->isPlaying());
+    backend->render("A", 256);
+    node->stop();
+    EXPECT_FALSE(node->isPlaying());
+    backend->render("A", 256);
+    node->scheduleBuffer(rampBuffer(1, 0, 10, 1.0f), 5);
+    node->play();
+    backend->render("A", 2560);
+
+    const auto recorded = backend->recording("A");
+    const auto& samples = recorded[0];
+    EXPECT_EQ(samples[255], 1.0f);
+    EXPECT_TRUE(std::all_of(samples.begin() + 256, samples.begin() + 512, [](float v) { return v == 0.0f; }));
+    EXPECT_EQ(samples[512 + 5], 1.0f);
+    EXPECT_EQ(samples[512 + 14], 10.0f);
+    EXPECT_TRUE(std::all_of(samples.begin() + 512 + 15, samples.end(), [](float v) { return v == 0.0f; }));
+}
+
+TEST_F(Engine, BuffersAreReleasedOnceFinishedOrStopped) {
+    backend->addDevice("A", 1);
+    AudioEngine engine;
+    auto node = startEngine(engine, "A", 1);
+    auto shortBuffer = constantBuffer(1, 0, 10, 1.0f);
+    auto longBuffer = constantBuffer(1, 0, 100000, 1.0f);
+    node->scheduleBuffer(shortBuffer, 0);
+    node->scheduleBuffer(longBuffer, 0);
+    EXPECT_EQ(shortBuffer.use_count(), 2);
+    node->play();
+    backend->render("A", 256);
+    // Finished buffers go back to the next control call, not on the audio thread.
+    EXPECT_EQ(shortBuffer.use_count(), 2);
+    node->setVolume(0.5f);
+    node->scheduleBuffer(nullptr, 0);
+    node->scheduleBuffer(constantBuffer(1, 0, 1, 1.0f), 100000);
+    EXPECT_EQ(shortBuffer.use_count(), 1);
+    EXPECT_EQ(longBuffer.use_count(), 2);
+    engine.stop();
+    EXPECT_EQ(longBuffer.use_count(), 1);
+}
+
+TEST_F(Engine, WithoutASelectionTheDefaultDevicePlays) {
+    backend->addDevice("A", 1);
+    backend->addDevice("B", 1);
+    backend->setDefaultDevice("B");
+    AudioEngine engine;
+    engine.setFormat({48000, 1});
+    auto node = std::make_shared<AudioPlayerNode>();
+    engine.attach(node);
+    engine.start();
+    EXPECT_TRUE(backend->isStreamOpen("B"));
+    EXPECT_FALSE(backend->isStreamOpen("A"));
+}
+
+TEST_F(Engine, DeviceSelectionReportsUnknownAndVanishedDevices) {
+    backend->addDevice("A", 2);
+    AudioEngine engine;
+    EXPECT_EQ(engine.selectDevice(4000000000u), AudioEngine::statusUnknownDevice);
+    EXPECT_EQ(engine.selectDevice(0), AudioEngine::statusUnknownDevice);
+    EXPECT_FALSE(engine.selectedDevice());
+    EXPECT_EQ(engine.selectDevice(idOf("A")), AudioEngine::statusOk);
+    EXPECT_EQ(engine.selectedDevice(), idOf("A"));
+    backend->removeDevice("A");
+    EXPECT_EQ(AudioEngine().selectDevice(idOf("A")), AudioEngine::statusDeviceNotPresent);
+
+    // The engine that selected it before it went fails to start, clearly.
+    try {
+        engine.start();
+        FAIL() << "started on a vanished device";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.domain(), "AudioEngine");
+        EXPECT_EQ(error.code(), AudioEngine::deviceUnavailable);
+        EXPECT_EQ(error.description(), "Could not open output device virtual:A: no such device");
+    }
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_FALSE(DeviceLayer::shared().hasOpenStream(VirtualDeviceBackend::uidFor("A")));
+}
+
+TEST_F(Engine, ADeviceThatVanishesWhilePlayingIsLeftCleanlyAndCanComeBack) {
+    backend->addDevice("A", 1);
+    AudioEngine first;
+    auto node = startEngine(first, "A", 1);
+    node->scheduleBuffer(constantBuffer(1, 0, 100000, 1.0f), 0);
+    node->play();
+    backend->render("A", 64);
+    backend->removeDevice("A");
+    EXPECT_FALSE(backend->render("A", 64));
+
+    backend->addDevice("A", 1);
+    AudioEngine second;
+    auto other = startEngine(second, "A", 1);  // a fresh stream, not the dead one
+    EXPECT_EQ(backend->streamsOpened("A"), 2);
+    first.stop();  // closes only the dead stream
+    EXPECT_TRUE(backend->isStreamOpen("A"));
+    other->scheduleBuffer(constantBuffer(1, 0, 4, 3.0f), 0);
+    other->play();
+    backend->clearRecording("A");
+    EXPECT_TRUE(backend->render("A", 8));
+    EXPECT_EQ(backend->recording("A")[0][0], 3.0f);
+}
+
+TEST_F(Engine, StartFailuresAreErrorsAndLeaveNothingRunning) {
+    AudioEngine engine;
+    engine.setFormat({48000, 2});
+    try {
+        engine.start();
+        FAIL() << "started without devices";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), AudioEngine::noOutputDevice);
+        EXPECT_EQ(error.description(), "No output device is available");
+    }
+
+    backend->addDevice("A", 2);
+    engine.setFormat({48000, 0});
+    EXPECT_THROW(engine.start(), Error);
+    engine.setFormat({44100, 2});
+    try {
+        engine.start();
+        FAIL() << "started at 44100 Hz";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), AudioEngine::unsupportedFormat);
+        EXPECT_EQ(error.description(), "Unsupported output format: 2 channel(s) at 44100 Hz");
+    }
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_FALSE(backend->isStreamOpen("A"));
+
+    setDeviceBackendForTesting(nullptr);
+    EXPECT_FALSE(engine.outputUnitAvailable());
+    EXPECT_EQ(engine.selectDevice(1), AudioEngine::statusNoDeviceLayer);
+    engine.setFormat({48000, 2});
+    try {
+        engine.start();
+        FAIL() << "started without a device layer";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), AudioEngine::noDeviceLayer);
+    }
+}
+
+TEST_F(Engine, DeviceIdentifiersStayFixedForAUid) {
+    backend->addDevice("A", 2);
+    backend->addDevice("B", 2);
+    const auto before = DeviceLayer::shared().devices();
+    backend->removeDevice("A");
+    backend->addDevice("C", 2);
+    backend->addDevice("A", 2);
+    const auto after = DeviceLayer::shared().devices();
+    ASSERT_EQ(before.size(), 2u);
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_NE(before[0].id, before[1].id);
+    EXPECT_NE(before[0].id, 0u);
+    const auto idFor = [&](const std::string& uid) {
+        for (const auto& d : after) {
+            if (d.uid == uid) return d.id;
+        }
+        return 0u;
+    };
+    EXPECT_EQ(idFor("virtual:A"), before[0].id);
+    EXPECT_EQ(idFor("virtual:B"), before[1].id);
+    EXPECT_NE(idFor("virtual:C"), before[0].id);
+    EXPECT_EQ(DeviceLayer::shared().uidForId(before[1].id), "virtual:B");
+}
+
+TEST_F(Engine, ADeviceAtAnotherRateKeepsPitchAndTiming) {
+    backend->addDevice("R", 2, 44100.0);
+    AudioEngine engine;
+    auto node = startEngine(engine, "R", 2);
+    auto tone = PcmBuffer::make({48000, 2}, 96000);
+    tone->setFrameLength(96000);
+    float* sine = tone->writableChannel(0);
+    for (int i = 0; i < 96000; ++i) sine[i] = static_cast<float>(0.25 * std::sin(2 * M_PI * 440.0 * i / 48000.0));
+    float* ticks = tone->writableChannel(1);
+    ticks[4800] = 1.0f;
+    ticks[4800 + 48000] = 1.0f;  // one second later
+    node->scheduleBuffer(tone, 0);
+    node->play();
+    backend->render("R", 2 * 44100);
+
+    const auto recorded = backend->recording("R");
+    // Pitch: count rising zero crossings over the steady middle.
+    const auto& out = recorded[0];
+    std::vector<double> crossings;
+    for (std::size_t i = 4410; i + 1 < 80000; ++i) {
+        if (out[i] <= 0.0f && out[i + 1] > 0.0f) crossings.push_back(i + out[i] / (out[i] - out[i + 1]));
+    }
+    ASSERT_GT(crossings.size(), 100u);
+    const double frequency = (crossings.size() - 1) * 44100.0 / (crossings.back() - crossings.front());
+    EXPECT_NEAR(frequency, 440.0, 0.05);
+    const float peak = *std::max_element(out.begin() + 4410, out.begin() + 80000);
+    EXPECT_NEAR(peak, 0.25f, 0.0025f);
+
+    // Timing: the two ticks stay one second apart at the device's rate.
+    const auto& tickOut = recorded[1];
+    const auto peakNear = [&](std::size_t around) {
+        std::size_t best = around - 200;
+        for (std::size_t i = around - 200; i < around + 200; ++i) {
+            if (std::abs(tickOut[i]) > std::abs(tickOut[best])) best = i;
+        }
+        return best;
+    };
+    const std::size_t firstTick = peakNear(4410);
+    EXPECT_NEAR(static_cast<double>(firstTick), 4410.0, 1.0);
+    EXPECT_NEAR(static_cast<double>(peakNear(4410 + 44100) - firstTick), 44100.0, 1.0);
+}
+
+TEST_F(Engine, RenderingNeverTouchesTheHeap) {
+    backend->addDevice("A", 8);
+    backend->addDevice("R", 2, 44100.0);
+    AudioEngine first, second, resampled;
+    auto click = startEngine(first, "A", 8);
+    auto guide = std::make_shared<AudioPlayerNode>();
+    auto pad = std::make_shared<AudioPlayerNode>();
+    first.attach(guide);
+    first.attach(pad);
+    auto other = startEngine(second, "A", 4);  // a second engine on the same stream
+    auto far = startEngine(resampled, "R", 2);
+
+    auto clickSound = constantBuffer(8, 4, 100, 0.5f);
+    for (int i = 0; i < 200; ++i) click->scheduleBuffer(clickSound, i * 300);  // many start and finish
+    guide->scheduleBuffer(constantBuffer(8, 6, 5000, 0.25f));
+    guide->scheduleBuffer(constantBuffer(8, 6, 5000, 0.5f));
+    pad->scheduleBuffer(constantBuffer(8, 0, 60000, 0.1f), 0);
+    other->scheduleBuffer(constantBuffer(4, 1, 700, 1.0f), 1000);
+    far->scheduleBuffer(constantBuffer(2, 0, 30000, 0.3f), 0);
+    {
+        AudioEngine::StartGroup group(first);
+        click->play();
+        guide->play();
+        pad->play();
+    }
+    other->play();
+    far->play();
+    backend->reserveRecording("A", 1 << 16);
+    backend->reserveRecording("R", 1 << 16);
+
+    {
+        allocation_counter::Armed armed;
+        for (int block = 0; block < 100; ++block) {
+            guide->setVolume(block % 2 ? 1.0f : 0.0f);
+            backend->render("A", 256);
+            backend->render("R", 256);
+        }
+    }
+    EXPECT_EQ(allocation_counter::allocations(), 0u);
+    EXPECT_EQ(allocation_counter::frees(), 0u);
+
+    // The rendering above really did play and finish buffers.
+    const auto recorded = backend->recording("A");
+    EXPECT_EQ(recorded[4][0], 0.5f);
+    EXPECT_EQ(recorded[4][300 * 80], 0.5f);
+    EXPECT_EQ(recorded[1][1000], 1.0f);
+    EXPECT_NE(backend->recording("R")[0][1000], 0.0f);
+
+    // And the counter does see allocations.
+    {
+        allocation_counter::Armed armed;
+        auto probe = std::make_unique<int>(1);
+        EXPECT_EQ(*probe, 1);
+    }
+    EXPECT_EQ(allocation_counter::allocations(), 1u);
+    EXPECT_EQ(allocation_counter::frees(), 1u);
+}
+
+TEST(EngineRealTime, ADeviceThreadPlaysTheEngineWhileTheCallerWaits) {
+    auto backend = std::make_shared<VirtualDeviceBackend>(VirtualDeviceBackend::Mode::realTime, 256);
+    backend->addDevice("T", 2);
+    auto previous = setDeviceBackendForTesting(backend);
+    {
+        AudioEngine engine;
+        engine.selectDevice(DeviceLayer::shared().idForUid(VirtualDeviceBackend::uidFor("T")));
+        engine.setFormat({48000, 2});
+        auto node = std::make_shared<AudioPlayerNode>();
+        engine.attach(node);
+        node->scheduleBuffer(rampBuffer(2, 1, 2400, 1.0f), 0);
+        node->play();
+        engine.start();
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (backend->recordedFrames("T") < 4800 && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        engine.stop();
+    }
+    const auto recorded = backend->recording("T");
+    setDeviceBackendForTesting(previous);
+    ASSERT_GE(recorded[1].size(), 4800u);
+    for (std::size_t f = 0; f < 2400; ++f) ASSERT_EQ(recorded[1][f], static_cast<float>(f + 1)) << f;
+    EXPECT_EQ(recorded[1][2400], 0.0f);
+    EXPECT_TRUE(allZero(recorded[0]));
+    EXPECT_FALSE(backend->isStreamOpen("T"));
+}
