@@ -1,0 +1,186 @@
+#include "VirtualDeviceFixture.hpp"
+
+#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/audio/DeviceLayer.hpp"
+#include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace cadenzo;
+namespace Devices = cadenzo::CoreAudioDevices;
+
+namespace {
+
+class TestTone : public VirtualDevices {
+protected:
+    // Plays the tone, rendering the device through the wait instead of sleeping.
+    void play(const std::string& device, std::int64_t deviceChannels, std::int64_t channel, std::int64_t requested) {
+        Devices::playTestTone(idOf(device), deviceChannels, channel, requested, [&](double seconds) {
+            waits.push_back(seconds);
+            streamOpenDuringWait = backend->isStreamOpen(device);
+            backend->render(device, static_cast<std::size_t>(seconds * 48000));
+        });
+    }
+
+    Error errorOf(const std::string& device, std::int64_t deviceChannels, std::int64_t channel,
+                  std::int64_t requested) {
+        try {
+            play(device, deviceChannels, channel, requested);
+        } catch (const Error& error) {
+            return error;
+        }
+        ADD_FAILURE() << "no error";
+        return Error("", 0, "");
+    }
+
+    std::vector<double> waits;
+    bool streamOpenDuringWait = false;
+};
+
+bool silent(const std::vector<float>& samples) {
+    return std::all_of(samples.begin(), samples.end(), [](float v) { return v == 0.0f; });
+}
+
+} // namespace
+
+TEST(TestToneBuffer, HasTheFixedShapeOnOneChannel) {
+    const auto buffer = Devices::makeTestToneBuffer({48000, 3}, 1);
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->frameLength(), 57600u);
+    EXPECT_EQ(buffer->channelData(0), nullptr);
+    EXPECT_EQ(buffer->channelData(2), nullptr);
+    EXPECT_EQ(buffer->sample(1, 0), 0.0f);
+    EXPECT_EQ(buffer->sample(1, 1), 2.87820149e-05f);
+    EXPECT_EQ(buffer->sample(1, 250), 0.120740727f);  // halfway up the fade
+    EXPECT_EQ(buffer->sample(1, 500), -0.125f);        // full level from here
+    EXPECT_EQ(buffer->sample(1, 1234), 0.231467649f);
+    EXPECT_EQ(buffer->sample(1, 57100), 0.125f);       // and up to here
+    EXPECT_EQ(buffer->sample(1, 57599), -2.87820149e-05f);
+    float peak = 0.0f;
+    for (std::uint32_t i = 0; i < 57600; ++i) peak = std::max(peak, std::abs(buffer->sample(1, i)));
+    EXPECT_NEAR(peak, 0.25f, 1e-4f);
+    EXPECT_LE(peak, 0.25f);
+
+    // A channel outside the format leaves every channel silent.
+    const auto outside = Devices::makeTestToneBuffer({48000, 2}, 5);
+    ASSERT_TRUE(outside);
+    EXPECT_EQ(outside->channelData(0), nullptr);
+    EXPECT_EQ(outside->channelData(1), nullptr);
+    EXPECT_EQ(outside->bytesHeld(), 0u);
+}
+
+TEST_F(TestTone, SoundsOnTheChosenChannelOnlyAndReturnsAfterTheWait) {
+    backend->addDevice("Studio", 2);
+    play("Studio", 2, 0, 2);
+
+    EXPECT_EQ(waits, std::vector<double>{1.5});
+    EXPECT_TRUE(streamOpenDuringWait);
+    EXPECT_FALSE(backend->isStreamOpen("Studio"));  // the engine stopped before returning
+    const auto recorded = backend->recording("Studio");
+    ASSERT_EQ(recorded.size(), 2u);
+    ASSERT_EQ(recorded[0].size(), 72000u);
+    const auto tone = Devices::makeTestToneBuffer({48000, 2}, 0);
+    for (std::uint32_t i = 0; i < 57600; ++i) ASSERT_EQ(recorded[0][i], tone->sample(0, i)) << "frame " << i;
+    EXPECT_TRUE(std::all_of(recorded[0].begin() + 57600, recorded[0].end(), [](float v) { return v == 0.0f; }));
+    EXPECT_TRUE(silent(recorded[1]));
+}
+
+TEST_F(TestTone, TheLayoutIsTheSmallerOfTheDeviceAndTheRequest) {
+    backend->addDevice("Eight", 8);
+    play("Eight", 8, 5, 2);  // channel 6 of a 2-channel output: nothing, and no error
+    EXPECT_EQ(waits.size(), 1u);
+    for (const auto& channel : backend->recording("Eight")) EXPECT_TRUE(silent(channel));
+
+    backend->addDevice("Four", 4);
+    play("Four", 4, 3, 8);  // asking for more than the device has gives the device's count
+    const auto recorded = backend->recording("Four");
+    EXPECT_EQ(recorded[3][1234], 0.231467649f);
+    EXPECT_TRUE(silent(recorded[0]) && silent(recorded[1]) && silent(recorded[2]));
+}
+
+TEST_F(TestTone, ADeviceThatCannotBeSelectedFailsAtOnceWithTheStatus) {
+    backend->addDevice("Gone", 2);
+    backend->removeDevice("Gone");
+    Error error = errorOf("Gone", 2, 0, 2);
+    EXPECT_EQ(error.domain(), "CoreAudioDevices");
+    EXPECT_EQ(error.code(), 2);
+    EXPECT_EQ(error.description(), "setSinkId equivalent failed: -2");
+    EXPECT_TRUE(waits.empty());
+
+    EXPECT_THROW(Devices::playTestTone(4000000000u, 2, 0, 2), Error);
+}
+
+TEST_F(TestTone, ALayoutOutsideOneTo65535ChannelsFailsWithCode3) {
+    backend->addDevice("A", 2);
+    for (auto [deviceChannels, requested, text] :
+         {std::tuple<std::int64_t, std::int64_t, const char*>{2, 0, "Could not build 0-channel layout"},
+          {2, -3, "Could not build -3-channel layout"},
+          {70000, 70000, "Could not build 70000-channel layout"}}) {
+        const Error error = errorOf("A", deviceChannels, 0, requested);
+        EXPECT_EQ(error.domain(), "CoreAudioDevices");
+        EXPECT_EQ(error.code(), 3);
+        EXPECT_EQ(error.description(), text);
+    }
+    EXPECT_TRUE(waits.empty());
+    EXPECT_EQ(backend->streamsOpened("A"), 0);
+}
+
+TEST_F(TestTone, WithoutADeviceLayerThereIsNoUnitToSelectWith) {
+    setDeviceBackendForTesting(nullptr);
+    const Error error = errorOf("A", 2, 0, 2);
+    EXPECT_EQ(error.code(), 1);
+    EXPECT_EQ(error.description(), "No underlying AudioUnit");
+}
+
+namespace {
+// A device that is listed but will not open.
+class UnopenableBackend final : public DeviceBackend {
+public:
+    std::vector<BackendDevice> devices() override { return {{"virtual:Locked", "Locked", 2, true}}; }
+    bool ownsUid(const std::string&) const override { return true; }
+    std::unique_ptr<DeviceStream> openStream(const std::string& uid, double, DeviceRenderCallback&) override {
+        throwDeviceOpenFailure(uid, "the device is busy");
+    }
+};
+} // namespace
+
+TEST_F(TestTone, AnEngineStartErrorIsPassedOnUnchanged) {
+    setDeviceBackendForTesting(std::make_shared<UnopenableBackend>());
+    const Error error = errorOf("Locked", 2, 0, 2);
+    EXPECT_EQ(error.domain(), "AudioEngine");
+    EXPECT_EQ(error.code(), 4);
+    EXPECT_EQ(error.description(), "Could not open output device virtual:Locked: the device is busy");
+    EXPECT_TRUE(waits.empty());
+}
+
+TEST_F(TestTone, TwoTonesAtOnceOnOneDeviceShareItsStream) {
+    backend->addDevice("Shared", 4);
+    Devices::playTestTone(idOf("Shared"), 4, 0, 4, [&](double) {
+        Devices::playTestTone(idOf("Shared"), 4, 2, 4, [&](double seconds) {
+            backend->render("Shared", static_cast<std::size_t>(seconds * 48000));
+        });
+    });
+    EXPECT_EQ(backend->streamsOpened("Shared"), 1);
+    const auto recorded = backend->recording("Shared");
+    EXPECT_EQ(recorded[0][1234], 0.231467649f);
+    EXPECT_EQ(recorded[2][1234], 0.231467649f);
+    EXPECT_TRUE(silent(recorded[1]) && silent(recorded[3]));
+}
+
+TEST_F(VirtualDevices, OutputDevicesListsEveryDeviceWithOutputsInOrder) {
+    EXPECT_TRUE(CoreAudioDevices::outputDevices().empty());
+    EXPECT_FALSE(CoreAudioDevices::defaultOutputDeviceID());
+
+    backend->addDevice("Interface", 10);
+    backend->addDevice("Input only", 0);
+    backend->addDevice("Phones", 2);
+    backend->setDefaultDevice("Phones");
+    const auto devices = CoreAudioDevices::outputDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0], (CoreAudioDevices::Device{idOf("Interface"), "virtual:Interface", "Interface", 10}));
+    EXPECT_EQ(devices[1], (CoreAudioDevices::Device{idOf("Phones"), "virtual:Phones", "Phones", 2}));
+    EXPECT_EQ(CoreAudioDevices::defaultOutputDeviceID(), idOf("Phones"));
+    EXPECT_EQ(CoreAudioDevices::outputDevices(), devices);  // same ids on every call
+}
