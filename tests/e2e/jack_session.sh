@@ -7,7 +7,9 @@
 # The server gets a name of its own, so nothing else on the machine is touched
 # and nothing of it is touched: JACK_DEFAULT_SERVER names it and
 # JACK_NO_START_SERVER=1 keeps every client from starting another one. HOME
-# points at a scratch folder. With --record, the server's monitor ports (what
+# points at a scratch folder. Sessions take turns (a lock file): the name stays
+# the same from run to run because JACK reclaims the registry slot of a killed
+# server only for a server of the same name, and has few slots. With --record, the server's monitor ports (what
 # reached system:playback_1..N) are written to a multichannel WAV file while
 # the command runs. With --kill-server-after, the server is killed that long
 # after the command started. Everything started here is stopped by process id
@@ -39,9 +41,12 @@ if [ -n "$record" ] && ! command -v jack_capture >/dev/null; then
   exit 77
 fi
 
+exec 9>"${TMPDIR:-/tmp}/cadenzo-e2e-jack.lock"
+flock -w 300 9 || { echo "jack_session: another session holds the lock" >&2; exit 1; }
+
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/cadenzo-jack.XXXXXX")
 export HOME="$scratch"
-export JACK_DEFAULT_SERVER="cadenzo-e2e-$$-$RANDOM"
+export JACK_DEFAULT_SERVER="cadenzo-e2e"
 export JACK_NO_START_SERVER=1
 
 jackd_pid="" capture_pid="" killer_pid=""
