@@ -59,11 +59,13 @@ public:
     int selectDevice(std::uint32_t deviceId);
     std::optional<std::uint32_t> selectedDevice() const;
 
-    // The output format (and the format of the buffers the nodes play).
+    // The output format (and the format of the buffers the nodes play);
+    // two channels at 48000 Hz until set. Read at start.
     void setFormat(const AudioFormat& format);
     AudioFormat format() const;
 
-    // The engine owns its nodes from now on; attaching twice does nothing.
+    // The engine owns its nodes from now on; attaching twice does nothing. A
+    // node belongs to one engine.
     void attach(const AudioPlayerNodePtr& node);
     std::vector<AudioPlayerNodePtr> attachedNodes() const;
 

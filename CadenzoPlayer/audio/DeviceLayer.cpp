@@ -138,7 +138,8 @@ std::vector<DeviceLayer::Device> DeviceLayer::devices() {
     const auto source = backend();
     if (!source) return result;
     for (const BackendDevice& device : source->devices()) {
-        if (device.channelCount < 1) continue;
+        // Identifiers with this prefix are reserved for devices made up on the fly.
+        if (device.channelCount < 1 || device.uid.rfind("CADefaultDeviceAggregate", 0) == 0) continue;
         result.push_back({idForUid(device.uid), device.uid, device.name, device.channelCount, device.isDefault});
     }
     return result;

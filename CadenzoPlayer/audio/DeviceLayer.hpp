@@ -49,7 +49,8 @@ public:
     // them until those stop. Returns the previous backend.
     std::shared_ptr<DeviceBackend> setBackend(std::shared_ptr<DeviceBackend> backend);
 
-    // Output devices (at least one channel) in backend order. Never fails.
+    // Output devices (at least one channel) in backend order, without those
+    // whose uid begins with "CADefaultDeviceAggregate". Never fails.
     std::vector<Device> devices();
 
     std::uint32_t idForUid(const std::string& uid);

@@ -184,3 +184,32 @@ TEST_F(VirtualDevices, OutputDevicesListsEveryDeviceWithOutputsInOrder) {
     EXPECT_EQ(CoreAudioDevices::defaultOutputDeviceID(), idOf("Phones"));
     EXPECT_EQ(CoreAudioDevices::outputDevices(), devices);  // same ids on every call
 }
+
+namespace {
+// Devices exactly as a backend reports them.
+class ListingBackend final : public DeviceBackend {
+public:
+    explicit ListingBackend(std::vector<BackendDevice> devices) : devices_(std::move(devices)) {}
+    std::vector<BackendDevice> devices() override { return devices_; }
+    bool ownsUid(const std::string&) const override { return true; }
+    std::unique_ptr<DeviceStream> openStream(const std::string& uid, double, DeviceRenderCallback&) override {
+        throwDeviceOpenFailure(uid, "not here");
+    }
+
+private:
+    std::vector<BackendDevice> devices_;
+};
+} // namespace
+
+TEST_F(VirtualDevices, ReservedAggregateIdentifiersAreLeftOut) {
+    setDeviceBackendForTesting(std::make_shared<ListingBackend>(std::vector<BackendDevice>{
+        {"CADefaultDeviceAggregate-1234-5", "Aggregate", 2, true},
+        {"jack:CADefaultDeviceAggregate", "Later in the uid", 2, false},
+        {"cadefaultdeviceaggregate-1", "Other case", 2, false},
+    }));
+    const auto devices = CoreAudioDevices::outputDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].name, "Later in the uid");
+    EXPECT_EQ(devices[1].name, "Other case");
+    EXPECT_FALSE(CoreAudioDevices::defaultOutputDeviceID());
+}
