@@ -82,7 +82,9 @@ void AudioEngine::start() {
     if (running_) return;
     DeviceLayer& layer = DeviceLayer::shared();
     if (!layer.backend()) throw Error("AudioEngine", noDeviceLayer, "No audio device layer is available");
-    if (format_.channelCount < 1 || format_.channelCount > 65535 || format_.sampleRate != DeviceLayer::engineSampleRate) {
+    const bool supported = format_.channelCount >= 1 && format_.channelCount <= 65535 &&
+                           format_.sampleRate == DeviceLayer::engineSampleRate;
+    if (!supported) {
         throw Error("AudioEngine", unsupportedFormat,
                     "Unsupported output format: " + std::to_string(format_.channelCount) + " channel(s) at " +
                         std::to_string(static_cast<long long>(format_.sampleRate)) + " Hz");

@@ -36,7 +36,8 @@ public:
         auto stream = backend->openStream(uid_, DeviceLayer::engineSampleRate, *this);
         channelCount_ = stream->channelCount();
         if (stream->sampleRate() != DeviceLayer::engineSampleRate) {
-            resampler_ = std::make_unique<Resampler>(DeviceLayer::engineSampleRate, stream->sampleRate(), channelCount_);
+            resampler_ =
+                std::make_unique<Resampler>(DeviceLayer::engineSampleRate, stream->sampleRate(), channelCount_);
         }
         stream_ = std::move(stream);
         stream_->start();

@@ -108,7 +108,8 @@ private:
         auto* self = static_cast<RtAudioStream*>(context);
         auto* base = static_cast<float*>(output);
         for (std::size_t c = 0; c < self->channels_.size(); ++c) self->channels_[c] = base + c * frames;
-        self->callback_.renderDevice(self->channels_.data(), static_cast<std::uint32_t>(self->channels_.size()), frames);
+        const auto count = static_cast<std::uint32_t>(self->channels_.size());
+        self->callback_.renderDevice(self->channels_.data(), count, frames);
         return 0;
     }
 

@@ -97,7 +97,8 @@ private:
     void runRealTime() {
         using clock = std::chrono::steady_clock;
         const std::uint32_t block = static_cast<std::uint32_t>(buffers_.empty() ? 0 : buffers_[0].size());
-        const auto period = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(block / sampleRate_));
+        const auto period =
+            std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(block / sampleRate_));
         auto due = clock::now();
         while (running_) {
             if (!failed_) {

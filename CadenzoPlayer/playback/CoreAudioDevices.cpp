@@ -41,9 +41,9 @@ std::shared_ptr<PcmBuffer> makeTestToneBuffer(const AudioFormat& format, std::in
     float* samples = buffer->writableChannel(static_cast<std::uint32_t>(channel));
     if (!samples) return nullptr;
     for (std::uint32_t i = 0; i < testToneFrames; ++i) {
-        const float envelope = std::min(std::min(static_cast<float>(i) / static_cast<float>(fadeFrames),
-                                                 static_cast<float>(testToneFrames - i) / static_cast<float>(fadeFrames)),
-                                        1.0f);
+        const float rising = static_cast<float>(i) / static_cast<float>(fadeFrames);
+        const float falling = static_cast<float>(testToneFrames - i) / static_cast<float>(fadeFrames);
+        const float envelope = std::min(std::min(rising, falling), 1.0f);
         const auto s = static_cast<float>(std::sin(static_cast<double>(i) * twoPiTimes440 / 48000.0));
         samples[i] = s * 0.25f * envelope;
     }

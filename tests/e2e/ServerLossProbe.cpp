@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
     auto tone = PcmBuffer::make({48000, 2}, 48000 * 10);
     tone->setFrameLength(48000 * 10);
     float* samples = tone->writableChannel(0);
-    for (int i = 0; i < 48000 * 10; ++i) samples[i] = static_cast<float>(0.25 * std::sin(2 * M_PI * 440.0 * i / 48000.0));
+    for (int i = 0; i < 48000 * 10; ++i) {
+        samples[i] = static_cast<float>(0.25 * std::sin(2 * M_PI * 440.0 * i / 48000.0));
+    }
     engine.start();
     node->scheduleBuffer(tone);
     node->play();

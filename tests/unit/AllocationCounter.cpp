@@ -46,7 +46,9 @@ void* operator new(std::size_t size, std::align_val_t alignment) {
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, alignof(std::max_align_t)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size, alignof(std::max_align_t));
+}
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return allocate(size, alignof(std::max_align_t));
 }

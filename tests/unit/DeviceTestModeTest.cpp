@@ -40,7 +40,8 @@ ModeRun runWith(std::string_view text, DeviceTestSettings settings, std::vector<
     return run;
 }
 
-const std::vector<Device> studioAndPhones{{7, "jack:Studio 8", "Studio 8", 8}, {9, "alsa:hw:Studio Phones,0", "hw:Studio Phones,0", 2}};
+const std::vector<Device> studioAndPhones{{7, "jack:Studio 8", "Studio 8", 8},
+                                          {9, "alsa:hw:Studio Phones,0", "hw:Studio Phones,0", 2}};
 
 } // namespace
 
@@ -87,7 +88,8 @@ TEST(DeviceTestMode, NoMatchListsEverythingThenFailsWithoutATone) {
 }
 
 TEST(DeviceTestMode, AToneFailureIsReportedWithItsDescription) {
-    const ModeRun run = runWith("Studio", {1, 0}, studioAndPhones, Error("CoreAudioDevices", 3, "Could not build 0-channel layout"));
+    const ModeRun run =
+        runWith("Studio", {1, 0}, studioAndPhones, Error("CoreAudioDevices", 3, "Could not build 0-channel layout"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output,
               "Output devices found:\n"

@@ -155,20 +155,6 @@ TEST_F(TestTone, AnEngineStartErrorIsPassedOnUnchanged) {
     EXPECT_TRUE(waits.empty());
 }
 
-TEST_F(TestTone, TwoTonesAtOnceOnOneDeviceShareItsStream) {
-    backend->addDevice("Shared", 4);
-    Devices::playTestTone(idOf("Shared"), 4, 0, 4, [&](double) {
-        Devices::playTestTone(idOf("Shared"), 4, 2, 4, [&](double seconds) {
-            backend->render("Shared", static_cast<std::size_t>(seconds * 48000));
-        });
-    });
-    EXPECT_EQ(backend->streamsOpened("Shared"), 1);
-    const auto recorded = backend->recording("Shared");
-    EXPECT_EQ(recorded[0][1234], 0.231467649f);
-    EXPECT_EQ(recorded[2][1234], 0.231467649f);
-    EXPECT_TRUE(silent(recorded[1]) && silent(recorded[3]));
-}
-
 TEST_F(VirtualDevices, OutputDevicesListsEveryDeviceWithOutputsInOrder) {
     EXPECT_TRUE(CoreAudioDevices::outputDevices().empty());
     EXPECT_FALSE(CoreAudioDevices::defaultOutputDeviceID());
