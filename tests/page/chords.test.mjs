@@ -95,3 +95,9 @@ test('bars before the start bar are marked as skipped', () => {
     const chart = plain(L.chartBars(song, L.planPlayback(song)));
     assert.deepEqual(chart.bars.map((b) => b.skipped), [true, true, true, true, false, false, false]);
 });
+
+test('only a leading minus makes a chord minor', () => {
+    assert.deepEqual(chord('17-').tones, [0, 4, 7, 10]);
+    assert.deepEqual(chord('1-').tones, [0, 3, 7]);
+    assert.deepEqual(chord('<1-').tones, [0, 3, 7]);
+});
