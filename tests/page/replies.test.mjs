@@ -129,12 +129,55 @@ test('a start that failed, or was given up, leaves the transport stopped', () =>
     assert.equal(transport.state.lastError, 'No matching device');
 
     const again = transport.play(requestIds, 0, plan, 1).pop();
-    assert.equal(transport.playTimedOut('play-unknown'), false);
-    assert.equal(transport.playTimedOut(again.requestId), true);
+    same(transport.playTimedOut('play-unknown', requestIds), { stopped: false, actions: [] });
+    same(transport.playTimedOut(again.requestId, requestIds), { stopped: true, actions: [] });
     assert.equal(transport.state.phase, 'stopped');
     const late = transport.playReplied({ ok: true, type: 'playSong', requestId: again.requestId, totalDuration: 5 }, 30000, requestIds);
     same(late.map((a) => a.type), ['stopSong']);
     assert.equal(transport.state.phase, 'stopped');
+});
+
+test('a new song waits for a start cancelled by Stop, so that its stop cannot end the new song', () => {
+    const transport = L.createTransport();
+    const requestIds = ids();
+    const first = transport.play(requestIds, 0, plan, 1).pop();
+    transport.stop(requestIds);
+    same(transport.play(requestIds, 0, plan, 2), [], 'nothing is sent yet');
+    assert.equal(transport.state.phase, 'starting');
+    assert.equal(transport.state.songId, 2);
+    const actions = transport.playReplied({ ok: true, type: 'playSong', requestId: first.requestId, totalDuration: 9 }, 50, requestIds);
+    same(actions.map((a) => a.type), ['stopSong', 'playSong'], 'the late start is stopped, then the new song goes out');
+    assert.equal(transport.state.playId, actions[1].requestId);
+    transport.playReplied({ ok: true, type: 'playSong', requestId: actions[1].requestId, totalDuration: 9 }, 60, requestIds);
+    assert.equal(transport.state.phase, 'playing');
+});
+
+test('a waiting song goes out at once when the cancelled start failed or is given up', () => {
+    const failed = L.createTransport();
+    const requestIds = ids();
+    const first = failed.play(requestIds, 0, plan, 1).pop();
+    failed.stop(requestIds);
+    failed.play(requestIds, 0, plan, 2);
+    same(failed.playReplied({ ok: false, type: 'playSong', requestId: first.requestId, error: 'x' }, 5, requestIds)
+        .map((a) => a.type), ['playSong']);
+
+    const silent = L.createTransport();
+    const cancelled = silent.play(requestIds, 0, plan, 1).pop();
+    silent.stop(requestIds);
+    silent.play(requestIds, 0, plan, 2);
+    const outcome = silent.playTimedOut(cancelled.requestId, requestIds);
+    assert.equal(outcome.stopped, false);
+    same(outcome.actions.map((a) => a.type), ['playSong']);
+    assert.equal(silent.state.phase, 'starting');
+
+    const dropped = L.createTransport();
+    const one = dropped.play(requestIds, 0, plan, 1).pop();
+    dropped.stop(requestIds);
+    dropped.play(requestIds, 0, plan, 2);
+    dropped.stop(requestIds);
+    same(dropped.playReplied({ ok: true, type: 'playSong', requestId: one.requestId }, 5, requestIds).map((a) => a.type),
+        ['stopSong'], 'a waiting song stopped before it went out is dropped');
+    assert.equal(dropped.state.phase, 'stopped');
 });
 
 test('a reply to an older play does not change the current one', () => {

@@ -50,6 +50,21 @@ run(async () => {
     await until(() => sentOfType('stopSong').length === before + 3, 'the song that started after Stop is stopped');
     check($('transport').dataset.phase === 'stopped', 'it stays stopped');
 
+    // Play, Stop, Play in quick succession: the second song goes out only after the first start is
+    // answered and stopped, so that this stop cannot end it.
+    mock.options.playDelay = 400;
+    const count = mock.received.length;
+    press(' ');
+    press(' ');
+    press(' ');
+    check($('stateLabel').textContent === 'Starting…', 'the second Play shows it is starting');
+    await until(() => $('transport').dataset.phase === 'playing', 'the second song plays', 4000);
+    const order = mock.received.slice(count).map((b) => b.type).join();
+    check(order === 'playSong,stopSong,stopSong,playSong', `requests in a safe order: ${order}`);
+    mock.options.playDelay = 120;
+    press(' ');
+    check($('transport').dataset.phase === 'stopped', 'Space stops it');
+
     // Muted cues are muted again for the next song, which the player starts audible.
     press('g');
     check($('guideButton').getAttribute('aria-pressed') === 'true' && $('guideState').textContent === 'Off', 'G turns the cues off');
