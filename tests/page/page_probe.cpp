@@ -186,6 +186,39 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* message,
                                         probe);
 }
 
+// Real key strokes, as the keyboard would send them, so that the page's handling of default actions
+// (a focused button pressed by Space, say) can be tested. The scenario asks with
+// window.webkit.messageHandlers.probeKeys.postMessage("space").
+void sendKey(Probe* probe, guint keyval) {
+    GtkWidget* widget = GTK_WIDGET(probe->view);
+    gtk_widget_grab_focus(widget);
+    GdkDisplay* display = gtk_widget_get_display(widget);
+    GdkDevice* keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display));
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &count);
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent* event = gdk_event_new(type);
+        event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+        event->key.send_event = TRUE;
+        event->key.time = GDK_CURRENT_TIME;
+        event->key.keyval = keyval;
+        event->key.hardware_keycode = count > 0 ? static_cast<guint16>(keys[0].keycode) : 0;
+        gdk_event_set_device(event, keyboard);
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    }
+    g_free(keys);
+}
+
+void onKeyRequest(WebKitUserContentManager*, WebKitJavascriptResult* message, gpointer data) {
+    auto* probe = static_cast<Probe*>(data);
+    char* name = jsc_value_to_string(webkit_javascript_result_get_js_value(message));
+    const guint keyval = gdk_keyval_from_name(name);
+    g_free(name);
+    if (keyval != GDK_KEY_VoidSymbol && keyval != 0) sendKey(probe, keyval);
+}
+
 gboolean onTimeout(gpointer data) {
     auto* probe = static_cast<Probe*>(data);
     std::cerr << "page-probe: timed out" << (probe->loaded ? " waiting for the scenario" : " loading the page")
@@ -242,6 +275,8 @@ int main(int argc, char** argv) {
         webkit_user_content_manager_add_script(content, script);
         webkit_user_script_unref(script);
     }
+    g_signal_connect(content, "script-message-received::probeKeys", G_CALLBACK(onKeyRequest), &probe);
+    webkit_user_content_manager_register_script_message_handler(content, "probeKeys");
     if (probe.bridge) {
         g_signal_connect(content, "script-message-received::nativeAudio", G_CALLBACK(onScriptMessage), &probe);
         webkit_user_content_manager_register_script_message_handler(content, "nativeAudio");

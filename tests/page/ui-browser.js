@@ -2,7 +2,7 @@
 // including sections editing, the set list and its import and export.
 run(async () => {
     const stored = () => JSON.parse(localStorage.getItem('cadenzo.setlist.v1'));
-    check(window.webkit === undefined || !window.webkit.messageHandlers, 'no bridge in this window');
+    check(!(window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.nativeAudio), 'no bridge in this window');
     check(/Browser preview/.test($('bridgeState').textContent), 'the header says there is no audio');
     check(!$('alert').hidden && /no audio engine here/.test($('alertText').textContent), 'an alert explains it');
     check($('playButton').getAttribute('aria-disabled') === 'true', 'Play looks unavailable');

@@ -29,6 +29,13 @@ function type(target, value) {
     input.blur();
 }
 
+// A key stroke through the real keyboard path of the web view (page-probe sends it), with the default
+// actions a browser takes for it. Names are key names: space, Return, Escape, g.
+async function stroke(name) {
+    window.webkit.messageHandlers.probeKeys.postMessage(name);
+    await sleep(60);
+}
+
 function press(key, target = document.body) {
     target.dispatchEvent(new KeyboardEvent('keydown', { key, code: key === ' ' ? 'Space' : key, bubbles: true, cancelable: true }));
 }
@@ -61,7 +68,7 @@ function run(scenario) {
             window.__probeResult = { ok: failures.length === 0, failures };
         },
         (error) => {
-            failures.push(`scenario threw: ${error && error.stack ? error.stack : error}`);
+            failures.push(`scenario threw: ${error} ${error && error.stack ? error.stack : ""}`);
             window.__probeResult = { ok: false, failures };
         });
 }

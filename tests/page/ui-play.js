@@ -4,8 +4,14 @@ run(async () => {
         'the interfaces are listed at start');
     check(/Built-in Audio Analog Stereo/.test($('deviceSummary').textContent), 'the system default is chosen when none is remembered');
 
-    [...document.querySelectorAll('#devices .device')].find((d) => /Scarlett/.test(d.textContent)).click();
+    $('tab-outputs').click();
+    const card = [...document.querySelectorAll('#devices .device')].find((d) => /Scarlett/.test(d.textContent));
+    card.focus();
+    card.click();
     check(/Scarlett 18i20 USB · 18 outputs/.test($('deviceSummary').textContent), 'a chosen interface shows in the header');
+    check(document.activeElement.getAttribute('data-key') === 'device-alsa:hw:CARD=USB,DEV=0' && document.activeElement !== card,
+        'the keyboard focus stays on the redrawn card');
+    $('tab-song').click();
     type('sectionsText', 'In:1,V:2');
     type('tempo', '240');
     type('countInBars', '1');

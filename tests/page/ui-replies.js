@@ -11,7 +11,7 @@ run(async () => {
     check(tone && JSON.stringify(tone.channels) === '[2]' && tone.channelCount === 18 && tone.deviceUid === 'alsa:hw:CARD=USB,DEV=0',
         `testTone fields: ${JSON.stringify(tone)}`);
     check(byLabel('Test tone on output 3').getAttribute('aria-busy') === 'true', 'the playing output shows busy');
-    check(byLabel('Test tone on output 5').disabled, 'other outputs wait for the tone');
+    check(byLabel('Test tone on output 5').getAttribute('aria-disabled') === 'true', 'other outputs wait for the tone');
     byLabel('Test tone on output 5').click();
     await sleep(100);
     check(sentOfType('testTone').length === 1, 'no second tone while one plays');
