@@ -1,0 +1,6 @@
+run(async () => {
+    await showcase();
+    $('tab-pad').click();
+    $('playButton').click();
+    await sleep(9300);
+});
