@@ -10,9 +10,25 @@ const chord = (symbol, key = 0) => {
 
 test('keys: letters, sharps and flats in both spellings, nothing else', () => {
     const table = [
-        ['C', 0], ['c', 0], ['Bb', 10], ['B♭', 10], ['F#', 6], ['F♯', 6], ['Cb', 11], ['B#', 0], ['E#', 5],
-        ['\tG ', 7], ['Am', null], ['C#m', null], ['H', null], ['Bbb', null], ['', null], ['  ', null],
-        ['Ḃ', null], ['C #', null], [' D\n', null],
+        ['C', 0],
+        ['c', 0],
+        ['Bb', 10],
+        ['B♭', 10],
+        ['F#', 6],
+        ['F♯', 6],
+        ['Cb', 11],
+        ['B#', 0],
+        ['E#', 5],
+        ['\tG ', 7],
+        ['Am', null],
+        ['C#m', null],
+        ['H', null],
+        ['Bbb', null],
+        ['', null],
+        ['  ', null],
+        ['Ḃ', null],
+        ['C #', null],
+        [' D\n', null],
     ];
     for (const [name, expected] of table) assert.equal(L.parseKey(name), expected, JSON.stringify(name));
     for (const name of L.KEY_NAMES) assert.notEqual(L.parseKey(name), null, name);
@@ -38,8 +54,26 @@ test('chord symbols the player understands', () => {
 });
 
 test('chord symbols the player rejects', () => {
-    const rejected = ['8', '0', 'x', '', '1/', '1/3/5', '1/x', '1/3m', ' 1', '1/ 3', '##1', 'b#1', '%', '|',
-        '1\n', '1\u2028', 'I', '\ud800'];
+    const rejected = [
+        '8',
+        '0',
+        'x',
+        '',
+        '1/',
+        '1/3/5',
+        '1/x',
+        '1/3m',
+        ' 1',
+        '1/ 3',
+        '##1',
+        'b#1',
+        '%',
+        '|',
+        '1\n',
+        '1\u2028',
+        'I',
+        '\ud800',
+    ];
     for (const symbol of rejected) assert.equal(L.parseChord(symbol, 0), null, JSON.stringify(symbol));
 });
 
@@ -58,8 +92,14 @@ test('chords are named with letters in the key', () => {
 
 test('a chart splits into one symbol per bar; % repeats the bar before', () => {
     const symbols = plain(L.splitChart(' 1 4 |5\n\n6-  %  | %'));
-    assert.deepEqual(symbols.map((s) => s.symbol), ['1', '4', '5', '6-', '6-', '6-']);
-    assert.deepEqual(symbols.map((s) => s.typed), ['1', '4', '5', '6-', '%', '%']);
+    assert.deepEqual(
+        symbols.map((s) => s.symbol),
+        ['1', '4', '5', '6-', '6-', '6-'],
+    );
+    assert.deepEqual(
+        symbols.map((s) => s.typed),
+        ['1', '4', '5', '6-', '%', '%'],
+    );
     assert.deepEqual(plain(L.chartSymbols('1 % 4')), ['1', '1', '4']);
     assert.deepEqual(plain(L.chartSymbols('% 1')), ['%', '1']);
     assert.equal(L.chartSymbols('  | \n'), null);
@@ -67,33 +107,52 @@ test('a chart splits into one symbol per bar; % repeats the bar before', () => {
 
 test('each chart symbol is placed on its song bar and section', () => {
     const song = {
-        sections: L.parseSections('In:2,V:3'), tempo: 120, beatsPerBar: 4, countInBars: 2, startSection: 0,
-        padKey: 'G', chart: '1 4 | 1 x 5-',
+        sections: L.parseSections('In:2,V:3'),
+        tempo: 120,
+        beatsPerBar: 4,
+        countInBars: 2,
+        startSection: 0,
+        padKey: 'G',
+        chart: '1 4 | 1 x 5-',
     };
     const chart = plain(L.chartBars(song, L.planPlayback(song)));
-    assert.deepEqual(chart.bars.map((b) => [b.songBar, b.label, b.barInSection, b.typed, b.status, b.name]), [
-        [0, 'In', 1, '1', 'ok', 'G'],
-        [1, 'In', 2, '4', 'ok', 'C'],
-        [2, 'V', 1, '1', 'ok', 'G'],
-        [3, 'V', 2, 'x', 'invalid', null],
-        [4, 'V', 3, '5-', 'ok', 'Dm'],
-    ]);
+    assert.deepEqual(
+        chart.bars.map((b) => [b.songBar, b.label, b.barInSection, b.typed, b.status, b.name]),
+        [
+            [0, 'In', 1, '1', 'ok', 'G'],
+            [1, 'In', 2, '4', 'ok', 'C'],
+            [2, 'V', 1, '1', 'ok', 'G'],
+            [3, 'V', 2, 'x', 'invalid', null],
+            [4, 'V', 3, '5-', 'ok', 'Dm'],
+        ],
+    );
     assert.equal(chart.invalid, 1);
     assert.deepEqual(chart.extra, []);
 
     const short = plain(L.chartBars({ ...song, chart: '1' }, L.planPlayback(song)));
-    assert.deepEqual(short.bars.map((b) => b.status), ['ok', 'empty', 'empty', 'empty', 'empty']);
+    assert.deepEqual(
+        short.bars.map((b) => b.status),
+        ['ok', 'empty', 'empty', 'empty', 'empty'],
+    );
     const long = plain(L.chartBars({ ...song, chart: '1 2 3 4 5 6 7' }, L.planPlayback(song)));
     assert.deepEqual(long.extra, ['6', '7']);
 });
 
 test('bars before the start bar are marked as skipped', () => {
     const song = {
-        sections: L.parseSections('In:2,V:3,Ch:2'), tempo: 120, beatsPerBar: 4, countInBars: 2, startSection: 2,
-        padKey: 'C', chart: '1 1 1 1 1 4 4',
+        sections: L.parseSections('In:2,V:3,Ch:2'),
+        tempo: 120,
+        beatsPerBar: 4,
+        countInBars: 2,
+        startSection: 2,
+        padKey: 'C',
+        chart: '1 1 1 1 1 4 4',
     };
     const chart = plain(L.chartBars(song, L.planPlayback(song)));
-    assert.deepEqual(chart.bars.map((b) => b.skipped), [true, true, true, true, false, false, false]);
+    assert.deepEqual(
+        chart.bars.map((b) => b.skipped),
+        [true, true, true, true, false, false, false],
+    );
 });
 
 test('only a leading minus makes a chord minor', () => {

@@ -18,9 +18,9 @@
         listDelay: 0,
         toneDelay: 1500,
         playDelay: 120,
-        toneError: null,        // for example "setSinkId equivalent failed: -10851"
-        playError: null,        // for example "Couldn't select device: -50"
-        silent: new Set(),      // request types that never get an answer
+        toneError: null, // for example "setSinkId equivalent failed: -10851"
+        playError: null, // for example "Couldn't select device: -50"
+        silent: new Set(), // request types that never get an answer
     };
     const received = [];
 
@@ -56,7 +56,7 @@
         const entries = body.entries.filter((e) => typeof e.label === 'string' && isInteger(e.bars));
         const start = isInteger(body.startSection) ? body.startSection : 0;
         const cut = start >= 1 && start < entries.length;
-        const countIn = cut ? 0 : (isInteger(body.countInBars) ? body.countInBars : 2);
+        const countIn = cut ? 0 : isInteger(body.countInBars) ? body.countInBars : 2;
         const bar = (60 / tempo) * beats;
         let t = countIn * bar;
         let offset = 0;
@@ -74,34 +74,41 @@
             return;
         }
         switch (body.type) {
-        case 'listDevices':
-            answer(body, { ok: true, type: 'listDevices', devices: options.devices.map((d) => ({ ...d })) }, options.listDelay);
-            break;
-        case 'testTone':
-            if (!resolveDevice(body)) answer(body, { ok: false, type: 'testTone', error: 'No matching device' }, 0);
-            else if (options.toneError) answer(body, { ok: false, type: 'testTone', error: options.toneError }, 0);
-            else answer(body, { ok: true, type: 'testTone' }, options.toneDelay);
-            break;
-        case 'playSong':
-            if (!resolveDevice(body)) answer(body, { ok: false, type: 'playSong', error: 'No matching device' }, 0);
-            else if (!Array.isArray(body.entries) || body.entries.some((e) => e === null || typeof e !== 'object')) {
-                answer(body, { ok: false, type: 'playSong', error: 'Missing entries' }, 0);
-            } else if (options.playError) {
-                answer(body, { ok: false, type: 'playSong', error: options.playError }, options.playDelay);
-            } else {
-                answer(body, { ok: true, type: 'playSong', totalDuration: songLength(body) }, options.playDelay);
+            case 'listDevices':
+                answer(
+                    body,
+                    { ok: true, type: 'listDevices', devices: options.devices.map((d) => ({ ...d })) },
+                    options.listDelay,
+                );
+                break;
+            case 'testTone':
+                if (!resolveDevice(body)) answer(body, { ok: false, type: 'testTone', error: 'No matching device' }, 0);
+                else if (options.toneError) answer(body, { ok: false, type: 'testTone', error: options.toneError }, 0);
+                else answer(body, { ok: true, type: 'testTone' }, options.toneDelay);
+                break;
+            case 'playSong':
+                if (!resolveDevice(body)) answer(body, { ok: false, type: 'playSong', error: 'No matching device' }, 0);
+                else if (
+                    !Array.isArray(body.entries) ||
+                    body.entries.some((e) => e === null || typeof e !== 'object')
+                ) {
+                    answer(body, { ok: false, type: 'playSong', error: 'Missing entries' }, 0);
+                } else if (options.playError) {
+                    answer(body, { ok: false, type: 'playSong', error: options.playError }, options.playDelay);
+                } else {
+                    answer(body, { ok: true, type: 'playSong', totalDuration: songLength(body) }, options.playDelay);
+                }
+                break;
+            case 'stopSong':
+                answer(body, { ok: true, type: 'stopSong' }, 0);
+                break;
+            case 'setGuideMuted':
+                answer(body, { ok: true, type: 'setGuideMuted' }, 0);
+                break;
+            default: {
+                const result = { ok: false, error: `Unknown message type: ${body.type}` };
+                answer(body, result, 0);
             }
-            break;
-        case 'stopSong':
-            answer(body, { ok: true, type: 'stopSong' }, 0);
-            break;
-        case 'setGuideMuted':
-            answer(body, { ok: true, type: 'setGuideMuted' }, 0);
-            break;
-        default: {
-            const result = { ok: false, error: `Unknown message type: ${body.type}` };
-            answer(body, result, 0);
-        }
         }
     }
 

@@ -270,8 +270,9 @@ int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     for (const std::string& text : probe.injectedScripts) {
-        WebKitUserScript* script = webkit_user_script_new(text.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        WebKitUserScript* script =
+            webkit_user_script_new(text.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
         webkit_user_content_manager_add_script(content, script);
         webkit_user_script_unref(script);
     }

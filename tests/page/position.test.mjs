@@ -4,10 +4,18 @@ import { loadLogic, plain } from './load-logic.mjs';
 
 const L = loadLogic();
 const defaultSong = (changes = {}) => ({
-    title: 'Default', sections: L.parseSections('In:2,V:4,Ch:4,Out:2'), tempo: 100, beatsPerBar: 4,
-    countInBars: 2, startSection: 0, padKey: '', chart: '', ...changes,
+    title: 'Default',
+    sections: L.parseSections('In:2,V:4,Ch:4,Out:2'),
+    tempo: 100,
+    beatsPerBar: 4,
+    countInBars: 2,
+    startSection: 0,
+    padKey: '',
+    chart: '',
+    ...changes,
 });
-const near = (actual, expected, what) => assert.ok(Math.abs(actual - expected) < 1e-9, `${what}: ${actual} != ${expected}`);
+const near = (actual, expected, what) =>
+    assert.ok(Math.abs(actual - expected) < 1e-9, `${what}: ${actual} != ${expected}`);
 const where = (plan, t) => {
     const p = L.positionAt(plan, t);
     if (p.phase === 'countIn') return `count-in ${p.countInBar}/${p.countInBars} beat ${p.beat}`;
@@ -82,7 +90,9 @@ test('start sections outside 1 to the last play the whole song with its count-in
 });
 
 test('a one-bar first section with no count-in leaves nothing to cut', () => {
-    const plan = L.planPlayback(defaultSong({ sections: L.parseSections('In:1,V:2'), countInBars: 0, startSection: 1 }));
+    const plan = L.planPlayback(
+        defaultSong({ sections: L.parseSections('In:1,V:2'), countInBars: 0, startSection: 1 }),
+    );
     near(plan.offset, 0, 'offset');
     assert.equal(plan.startBar, 0);
     near(plan.totalDuration, 7.2, 'total');
@@ -95,7 +105,7 @@ test('sections of zero or fewer bars take one bar', () => {
     near(plan.totalDuration, 9.6, 'total');
 });
 
-test('the reply\'s total duration decides when the song is over', () => {
+test("the reply's total duration decides when the song is over", () => {
     const plan = L.planPlayback(defaultSong());
     assert.equal(L.positionAt(plan, 20, 20).phase, 'ended');
     assert.equal(L.positionAt(plan, 19.9, 20).phase, 'section');

@@ -37,7 +37,9 @@ json requestJson(const Request& request) {
                 json entries = nullptr;
                 if (kind.entries) {
                     entries = json::array();
-                    for (const MapEntry& entry : *kind.entries) entries.push_back({{"label", entry.label}, {"bars", entry.bars}});
+                    for (const MapEntry& entry : *kind.entries) {
+                        entries.push_back({{"label", entry.label}, {"bars", entry.bars}});
+                    }
                 }
                 out["entries"] = entries;
                 out["click"] = kind.click;

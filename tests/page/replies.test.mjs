@@ -49,9 +49,18 @@ test('a request that waited too long is given up, and its late reply is still re
     const tracker = L.createRequestTracker('p');
     const play = tracker.issue('playSong', 0, 20000);
     const stop = tracker.issue('stopSong', 0, 5000);
-    same(tracker.expire(4999).map((r) => r.id), []);
-    same(tracker.expire(5000).map((r) => r.id), [stop]);
-    same(tracker.expire(25000).map((r) => r.id), [play]);
+    same(
+        tracker.expire(4999).map((r) => r.id),
+        [],
+    );
+    same(
+        tracker.expire(5000).map((r) => r.id),
+        [stop],
+    );
+    same(
+        tracker.expire(25000).map((r) => r.id),
+        [play],
+    );
     assert.equal(tracker.pendingCount(), 0);
     assert.equal(tracker.settle({ ok: true, type: 'playSong', requestId: play }).kind, 'late');
     assert.equal(tracker.settle({ ok: true, type: 'playSong', requestId: play }).kind, 'duplicate');
@@ -84,28 +93,48 @@ test('the first song of a page stops whatever may still sound, later ones only w
     const transport = L.createTransport();
     const requestIds = ids();
     const first = transport.play(requestIds, 0, plan, 1);
-    same(first.map((a) => a.type), ['stopSong', 'playSong']);
+    same(
+        first.map((a) => a.type),
+        ['stopSong', 'playSong'],
+    );
     assert.equal(transport.state.phase, 'starting');
     same(transport.play(requestIds, 0, plan, 1), [], 'no second play while one is starting');
-    transport.playReplied({ ok: true, type: 'playSong', requestId: first[1].requestId, totalDuration: 12 }, 1000, requestIds);
+    transport.playReplied(
+        { ok: true, type: 'playSong', requestId: first[1].requestId, totalDuration: 12 },
+        1000,
+        requestIds,
+    );
     assert.equal(transport.state.phase, 'playing');
     assert.equal(transport.state.totalDuration, 12);
     same(transport.play(requestIds, 0, plan, 1), [], 'Play while playing does nothing');
-    same(transport.stop(requestIds).map((a) => a.type), ['stopSong']);
-    same(transport.play(requestIds, 0, plan, 1).map((a) => a.type), ['playSong']);
+    same(
+        transport.stop(requestIds).map((a) => a.type),
+        ['stopSong'],
+    );
+    same(
+        transport.play(requestIds, 0, plan, 1).map((a) => a.type),
+        ['playSong'],
+    );
 });
 
 test('a song that ends by itself is stopped before the next one starts', () => {
     const transport = L.createTransport();
     const requestIds = ids();
     const play = transport.play(requestIds, 0, plan, 1).pop();
-    transport.playReplied({ ok: true, type: 'playSong', requestId: play.requestId, totalDuration: 2 }, 1000, requestIds);
+    transport.playReplied(
+        { ok: true, type: 'playSong', requestId: play.requestId, totalDuration: 2 },
+        1000,
+        requestIds,
+    );
     assert.equal(transport.tick(2999), false);
     assert.equal(transport.elapsed(2500), 1.5);
     assert.equal(transport.tick(3000), true);
     assert.equal(transport.state.phase, 'stopped');
     assert.equal(transport.state.ended, true);
-    same(transport.play(requestIds, 4000, plan, 1).map((a) => a.type), ['stopSong', 'playSong']);
+    same(
+        transport.play(requestIds, 4000, plan, 1).map((a) => a.type),
+        ['stopSong', 'playSong'],
+    );
 });
 
 test('Stop while the song is still starting stops it again when it starts late', () => {
@@ -114,8 +143,15 @@ test('Stop while the song is still starting stops it again when it starts late',
     const play = transport.play(requestIds, 0, plan, 1).pop();
     transport.stop(requestIds);
     assert.equal(transport.state.phase, 'stopped');
-    const actions = transport.playReplied({ ok: true, type: 'playSong', requestId: play.requestId, totalDuration: 9 }, 500, requestIds);
-    same(actions.map((a) => a.type), ['stopSong']);
+    const actions = transport.playReplied(
+        { ok: true, type: 'playSong', requestId: play.requestId, totalDuration: 9 },
+        500,
+        requestIds,
+    );
+    same(
+        actions.map((a) => a.type),
+        ['stopSong'],
+    );
     assert.equal(transport.state.phase, 'stopped');
 });
 
@@ -123,7 +159,11 @@ test('a start that failed, or was given up, leaves the transport stopped', () =>
     const transport = L.createTransport();
     const requestIds = ids();
     const play = transport.play(requestIds, 0, plan, 1).pop();
-    const actions = transport.playReplied({ ok: false, type: 'playSong', requestId: play.requestId, error: 'No matching device' }, 10, requestIds);
+    const actions = transport.playReplied(
+        { ok: false, type: 'playSong', requestId: play.requestId, error: 'No matching device' },
+        10,
+        requestIds,
+    );
     same(actions, []);
     assert.equal(transport.state.phase, 'stopped');
     assert.equal(transport.state.lastError, 'No matching device');
@@ -132,8 +172,15 @@ test('a start that failed, or was given up, leaves the transport stopped', () =>
     same(transport.playTimedOut('play-unknown', requestIds), { stopped: false, actions: [] });
     same(transport.playTimedOut(again.requestId, requestIds), { stopped: true, actions: [] });
     assert.equal(transport.state.phase, 'stopped');
-    const late = transport.playReplied({ ok: true, type: 'playSong', requestId: again.requestId, totalDuration: 5 }, 30000, requestIds);
-    same(late.map((a) => a.type), ['stopSong']);
+    const late = transport.playReplied(
+        { ok: true, type: 'playSong', requestId: again.requestId, totalDuration: 5 },
+        30000,
+        requestIds,
+    );
+    same(
+        late.map((a) => a.type),
+        ['stopSong'],
+    );
     assert.equal(transport.state.phase, 'stopped');
 });
 
@@ -145,10 +192,22 @@ test('a new song waits for a start cancelled by Stop, so that its stop cannot en
     same(transport.play(requestIds, 0, plan, 2), [], 'nothing is sent yet');
     assert.equal(transport.state.phase, 'starting');
     assert.equal(transport.state.songId, 2);
-    const actions = transport.playReplied({ ok: true, type: 'playSong', requestId: first.requestId, totalDuration: 9 }, 50, requestIds);
-    same(actions.map((a) => a.type), ['stopSong', 'playSong'], 'the late start is stopped, then the new song goes out');
+    const actions = transport.playReplied(
+        { ok: true, type: 'playSong', requestId: first.requestId, totalDuration: 9 },
+        50,
+        requestIds,
+    );
+    same(
+        actions.map((a) => a.type),
+        ['stopSong', 'playSong'],
+        'the late start is stopped, then the new song goes out',
+    );
     assert.equal(transport.state.playId, actions[1].requestId);
-    transport.playReplied({ ok: true, type: 'playSong', requestId: actions[1].requestId, totalDuration: 9 }, 60, requestIds);
+    transport.playReplied(
+        { ok: true, type: 'playSong', requestId: actions[1].requestId, totalDuration: 9 },
+        60,
+        requestIds,
+    );
     assert.equal(transport.state.phase, 'playing');
 });
 
@@ -158,8 +217,12 @@ test('a waiting song goes out at once when the cancelled start failed or is give
     const first = failed.play(requestIds, 0, plan, 1).pop();
     failed.stop(requestIds);
     failed.play(requestIds, 0, plan, 2);
-    same(failed.playReplied({ ok: false, type: 'playSong', requestId: first.requestId, error: 'x' }, 5, requestIds)
-        .map((a) => a.type), ['playSong']);
+    same(
+        failed
+            .playReplied({ ok: false, type: 'playSong', requestId: first.requestId, error: 'x' }, 5, requestIds)
+            .map((a) => a.type),
+        ['playSong'],
+    );
 
     const silent = L.createTransport();
     const cancelled = silent.play(requestIds, 0, plan, 1).pop();
@@ -167,7 +230,10 @@ test('a waiting song goes out at once when the cancelled start failed or is give
     silent.play(requestIds, 0, plan, 2);
     const outcome = silent.playTimedOut(cancelled.requestId, requestIds);
     assert.equal(outcome.stopped, false);
-    same(outcome.actions.map((a) => a.type), ['playSong']);
+    same(
+        outcome.actions.map((a) => a.type),
+        ['playSong'],
+    );
     assert.equal(silent.state.phase, 'starting');
 
     const dropped = L.createTransport();
@@ -175,8 +241,11 @@ test('a waiting song goes out at once when the cancelled start failed or is give
     dropped.stop(requestIds);
     dropped.play(requestIds, 0, plan, 2);
     dropped.stop(requestIds);
-    same(dropped.playReplied({ ok: true, type: 'playSong', requestId: one.requestId }, 5, requestIds).map((a) => a.type),
-        ['stopSong'], 'a waiting song stopped before it went out is dropped');
+    same(
+        dropped.playReplied({ ok: true, type: 'playSong', requestId: one.requestId }, 5, requestIds).map((a) => a.type),
+        ['stopSong'],
+        'a waiting song stopped before it went out is dropped',
+    );
     assert.equal(dropped.state.phase, 'stopped');
 });
 
@@ -184,7 +253,11 @@ test('a reply to an older play does not change the current one', () => {
     const transport = L.createTransport();
     const requestIds = ids();
     const current = transport.play(requestIds, 0, plan, 1).pop();
-    const actions = transport.playReplied({ ok: false, type: 'playSong', requestId: 'play-old', error: 'x' }, 5, requestIds);
+    const actions = transport.playReplied(
+        { ok: false, type: 'playSong', requestId: 'play-old', error: 'x' },
+        5,
+        requestIds,
+    );
     same(actions, []);
     assert.equal(transport.state.phase, 'starting');
     assert.equal(transport.state.playId, current.requestId);
@@ -194,12 +267,29 @@ test('muted cues stay muted for the next song', () => {
     const transport = L.createTransport();
     const requestIds = ids();
     const mute = transport.setGuideMuted(true, requestIds);
-    same(mute.map((a) => [a.type, a.muted]), [['setGuideMuted', true]]);
+    same(
+        mute.map((a) => [a.type, a.muted]),
+        [['setGuideMuted', true]],
+    );
     const play = transport.play(requestIds, 0, plan, 1).pop();
-    const actions = transport.playReplied({ ok: true, type: 'playSong', requestId: play.requestId, totalDuration: 5 }, 1, requestIds);
-    same(actions.map((a) => [a.type, a.muted]), [['setGuideMuted', true]]);
+    const actions = transport.playReplied(
+        { ok: true, type: 'playSong', requestId: play.requestId, totalDuration: 5 },
+        1,
+        requestIds,
+    );
+    same(
+        actions.map((a) => [a.type, a.muted]),
+        [['setGuideMuted', true]],
+    );
     transport.stop(requestIds);
     transport.setGuideMuted(false, requestIds);
     const next = transport.play(requestIds, 0, plan, 1).pop();
-    same(transport.playReplied({ ok: true, type: 'playSong', requestId: next.requestId, totalDuration: 5 }, 1, requestIds), []);
+    same(
+        transport.playReplied(
+            { ok: true, type: 'playSong', requestId: next.requestId, totalDuration: 5 },
+            1,
+            requestIds,
+        ),
+        [],
+    );
 });

@@ -4,12 +4,25 @@ import { loadLogic, plain } from './load-logic.mjs';
 
 const L = loadLogic();
 const song = (changes = {}) => ({
-    title: 'Song', sections: L.parseSections('In:2,V:4'), tempo: 92.5, beatsPerBar: 3, countInBars: 1,
-    startSection: 1, padKey: '', chart: '', ...changes,
+    title: 'Song',
+    sections: L.parseSections('In:2,V:4'),
+    tempo: 92.5,
+    beatsPerBar: 3,
+    countInBars: 1,
+    startSection: 1,
+    padKey: '',
+    chart: '',
+    ...changes,
 });
 const rig = (changes = {}) => ({
-    deviceUid: 'alsa:hw:1', deviceName: 'Box', deviceChannels: 8, click: [1, 2], guide: [2], pad: [7, 8],
-    totalChannels: null, ...changes,
+    deviceUid: 'alsa:hw:1',
+    deviceName: 'Box',
+    deviceChannels: 8,
+    click: [1, 2],
+    guide: [2],
+    pad: [7, 8],
+    totalChannels: null,
+    ...changes,
 });
 const device = { uid: 'alsa:hw:1', name: 'Box', channels: 8, isDefault: false };
 
@@ -21,16 +34,32 @@ test('channels are shown from 1 and sent from 0', () => {
 });
 
 test('a test tone names one 0-based channel and the whole device width', () => {
-    assert.deepEqual(plain(L.testToneRequest('r-1', 'alsa:hw:1', 5, 18)),
-        { type: 'testTone', requestId: 'r-1', deviceUid: 'alsa:hw:1', channels: [4], channelCount: 18 });
+    assert.deepEqual(plain(L.testToneRequest('r-1', 'alsa:hw:1', 5, 18)), {
+        type: 'testTone',
+        requestId: 'r-1',
+        deviceUid: 'alsa:hw:1',
+        channels: [4],
+        channelCount: 18,
+    });
 });
 
 test('a song request carries exactly the protocol fields with their types', () => {
     const request = plain(L.playSongRequest('r-2', song(), rig(), device));
     assert.deepEqual(request, {
-        type: 'playSong', requestId: 'r-2', deviceUid: 'alsa:hw:1',
-        entries: [{ label: 'In', bars: 2 }, { label: 'V', bars: 4 }],
-        click: [0, 1], guide: [1], pad: [6, 7], tempo: 92.5, beatsPerBar: 3, countInBars: 1, startSection: 1,
+        type: 'playSong',
+        requestId: 'r-2',
+        deviceUid: 'alsa:hw:1',
+        entries: [
+            { label: 'In', bars: 2 },
+            { label: 'V', bars: 4 },
+        ],
+        click: [0, 1],
+        guide: [1],
+        pad: [6, 7],
+        tempo: 92.5,
+        beatsPerBar: 3,
+        countInBars: 1,
+        startSection: 1,
         totalChannels: 8,
     });
 });
@@ -59,21 +88,36 @@ test('the small requests', () => {
     assert.deepEqual(plain(L.setGuideMutedRequest('c', 1)), { type: 'setGuideMuted', requestId: 'c', muted: true });
 });
 
-test('errors read as a musician\'s sentence with the program\'s text beside it', () => {
-    assert.equal(L.describeError('No matching device'), 'The audio interface isn\'t connected (No matching device)');
-    assert.match(L.describeError('Couldn\'t select device: -50'), /could not be selected.*\(Couldn't select device: -50\)$/);
+test("errors read as a musician's sentence with the program's text beside it", () => {
+    assert.equal(L.describeError('No matching device'), "The audio interface isn't connected (No matching device)");
+    assert.match(
+        L.describeError("Couldn't select device: -50"),
+        /could not be selected.*\(Couldn't select device: -50\)$/,
+    );
     assert.match(L.describeError('setSinkId equivalent failed: -10851'), /could not be selected/);
-    assert.match(L.describeError('Could not build 24-channel layout'), /that many outputs \(Could not build 24-channel layout\)/);
-    assert.match(L.describeError('Couldn\'t build 3-channel layout'), /that many outputs/);
-    assert.match(L.describeError('Unknown message type: stopsong'), /does not know this command \(Unknown message type: stopsong\)/);
+    assert.match(
+        L.describeError('Could not build 24-channel layout'),
+        /that many outputs \(Could not build 24-channel layout\)/,
+    );
+    assert.match(L.describeError("Couldn't build 3-channel layout"), /that many outputs/);
+    assert.match(
+        L.describeError('Unknown message type: stopsong'),
+        /does not know this command \(Unknown message type: stopsong\)/,
+    );
     assert.equal(L.describeError('Boom'), 'The audio engine reported a problem (Boom)');
     assert.equal(L.describeError(undefined), 'The audio engine reported a problem (no reason given)');
     assert.equal(L.describeError('xNo matching device'), 'The audio engine reported a problem (xNo matching device)');
 });
 
 test('checks before playing block what the player would play wrongly', () => {
-    const errors = (s) => plain(L.songProblems(s)).filter((p) => p.level === 'error').map((p) => p.text);
-    const warnings = (s) => plain(L.songProblems(s)).filter((p) => p.level === 'warning').map((p) => p.text);
+    const errors = (s) =>
+        plain(L.songProblems(s))
+            .filter((p) => p.level === 'error')
+            .map((p) => p.text);
+    const warnings = (s) =>
+        plain(L.songProblems(s))
+            .filter((p) => p.level === 'warning')
+            .map((p) => p.text);
     assert.deepEqual(errors(song()), []);
     assert.equal(errors(song({ tempo: 0 })).length, 1);
     assert.equal(errors(song({ tempo: NaN })).length, 1);
@@ -81,18 +125,41 @@ test('checks before playing block what the player would play wrongly', () => {
     assert.equal(errors(song({ countInBars: -1 })).length, 1);
     assert.equal(errors(song({ sections: [] })).length, 1);
     assert.equal(errors(song({ sections: [{ label: 'V', bars: 1000 }] })).length, 1);
-    assert.deepEqual(errors(song({ sections: [{ label: 'V', bars: 0 }, { label: ' ', bars: 2 }] })), []);
-    assert.equal(warnings(song({ sections: [{ label: 'V', bars: 0 }, { label: ' ', bars: 2 }] })).length, 2);
+    assert.deepEqual(
+        errors(
+            song({
+                sections: [
+                    { label: 'V', bars: 0 },
+                    { label: ' ', bars: 2 },
+                ],
+            }),
+        ),
+        [],
+    );
+    assert.equal(
+        warnings(
+            song({
+                sections: [
+                    { label: 'V', bars: 0 },
+                    { label: ' ', bars: 2 },
+                ],
+            }),
+        ).length,
+        2,
+    );
 });
 
 test('routing checks name the interface and the silent outputs', () => {
     const texts = (r, d) => plain(L.routingProblems(r, d)).map((p) => `${p.level}: ${p.text}`);
     assert.deepEqual(texts(rig({ deviceUid: null }), null), ['error: Choose an audio interface under Outputs.']);
     assert.deepEqual(texts(rig(), device), []);
-    assert.deepEqual(texts(rig({ pad: [9, 12] }), device),
-        ['warning: Pad on output 9, 12 stays silent: the interface has 8.']);
-    assert.deepEqual(texts(rig({ totalChannels: 2, click: [1], guide: [3] }), device),
-        ['warning: Cues on output 3 stays silent: only 2 outputs are in use.', 'warning: Pad on output 7, 8 stays silent: only 2 outputs are in use.']);
+    assert.deepEqual(texts(rig({ pad: [9, 12] }), device), [
+        'warning: Pad on output 9, 12 stays silent: the interface has 8.',
+    ]);
+    assert.deepEqual(texts(rig({ totalChannels: 2, click: [1], guide: [3] }), device), [
+        'warning: Cues on output 3 stays silent: only 2 outputs are in use.',
+        'warning: Pad on output 7, 8 stays silent: only 2 outputs are in use.',
+    ]);
     assert.equal(texts(rig({ click: [], guide: [] }), device).length, 2);
 });
 

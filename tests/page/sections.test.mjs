@@ -44,12 +44,19 @@ test('bar counts are limited to the signed 64-bit range', () => {
 
 test('unreadable pieces are reported, readable ones kept in order', () => {
     const result = plain(L.parseSectionsDetailed('In:2,V:4.5,Ch:4,Br'));
-    assert.deepEqual(result.entries, [{ label: 'In', bars: 2 }, { label: 'Ch', bars: 4 }]);
+    assert.deepEqual(result.entries, [
+        { label: 'In', bars: 2 },
+        { label: 'Ch', bars: 4 },
+    ]);
     assert.deepEqual(result.skipped, ['V:4.5', 'Br']);
 });
 
 test('sections are written back as text that reads the same', () => {
-    const entries = [{ label: 'Intro 2', bars: 2 }, { label: 'V', bars: 4 }, { label: 'Out', bars: -1 }];
+    const entries = [
+        { label: 'Intro 2', bars: 2 },
+        { label: 'V', bars: 4 },
+        { label: 'Out', bars: -1 },
+    ];
     const text = L.formatSections(entries);
     assert.equal(text, 'Intro 2:2,V:4,Out:-1');
     assert.deepEqual(plain(L.parseSections(text)), entries);

@@ -5,7 +5,15 @@ import { loadLogic, plain } from './load-logic.mjs';
 const L = loadLogic();
 const songs = () => [
     { ...L.newSong('Hold On'), tempo: 132, padKey: 'Bb', chart: '1 4 | 5 6-', startSection: 2 },
-    { ...L.newSong('Slow One'), sections: [{ label: 'Intro 2', bars: 2 }, { label: 'V', bars: 8 }], beatsPerBar: 6, countInBars: 1 },
+    {
+        ...L.newSong('Slow One'),
+        sections: [
+            { label: 'Intro 2', bars: 2 },
+            { label: 'V', bars: 8 },
+        ],
+        beatsPerBar: 6,
+        countInBars: 1,
+    },
 ];
 const file = (data) => JSON.stringify({ format: 'cadenzo-setlist', version: 1, ...data });
 
@@ -70,7 +78,11 @@ test('hand-written files may give sections as text and leave out what has a defa
     const result = L.importSetList(file({ songs: [{ title: 'Quick', tempo: 96, sections: 'In:2,V:4,x,Ch:4' }] }));
     assert.equal(result.ok, true);
     const song = plain(result.songs[0]);
-    assert.deepEqual(song.sections, [{ label: 'In', bars: 2 }, { label: 'V', bars: 4 }, { label: 'Ch', bars: 4 }]);
+    assert.deepEqual(song.sections, [
+        { label: 'In', bars: 2 },
+        { label: 'V', bars: 4 },
+        { label: 'Ch', bars: 4 },
+    ]);
     assert.equal(song.beatsPerBar, 4);
     assert.equal(song.countInBars, 2);
     assert.equal(song.padKey, '');
@@ -78,7 +90,9 @@ test('hand-written files may give sections as text and leave out what has a defa
 });
 
 test('values are tidied where the meaning is plain', () => {
-    const result = L.importSetList(file({ songs: [{ title: 'T', tempo: 100, sections: 'V:4', startSection: 3, padKey: ' F# ' }] }));
+    const result = L.importSetList(
+        file({ songs: [{ title: 'T', tempo: 100, sections: 'V:4', startSection: 3, padKey: ' F# ' }] }),
+    );
     assert.equal(result.ok, true);
     assert.equal(result.songs[0].startSection, 0);
     assert.equal(result.songs[0].padKey, 'F#');

@@ -10,8 +10,15 @@ async function showcase() {
     type('tempo', '132');
     type('sectionsText', 'In:2,V:4,Pre:2,Ch:4,V2:4,Ch:4,Br:2,Ch:4,Out:2');
     type('padKey', 'Bb');
-    type('padChart', '1 4 |\n1 5 6- 4 |\n2- 4 |\n1 5/7 6- 4 |\n1 5 6- 4 |\n1 5/7 6- 4 |\n2-7 4maj7 |\n1 5/7 6- b7 |\n1 %');
-    for (const [title, tempo] of [['Run To You', '118'], ['Slow Burn', '72'], ['Last Call', '140']]) {
+    type(
+        'padChart',
+        '1 4 |\n1 5 6- 4 |\n2- 4 |\n1 5/7 6- 4 |\n1 5 6- 4 |\n1 5/7 6- 4 |\n2-7 4maj7 |\n1 5/7 6- b7 |\n1 %',
+    );
+    for (const [title, tempo] of [
+        ['Run To You', '118'],
+        ['Slow Burn', '72'],
+        ['Last Call', '140'],
+    ]) {
         $('newSong').click();
         type('songTitle', title);
         type('tempo', tempo);

@@ -2,7 +2,10 @@
 // including sections editing, the set list and its import and export.
 run(async () => {
     const stored = () => JSON.parse(localStorage.getItem('cadenzo.setlist.v1'));
-    check(!(window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.nativeAudio), 'no bridge in this window');
+    check(
+        !(window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.nativeAudio),
+        'no bridge in this window',
+    );
     check(/Browser preview/.test($('bridgeState').textContent), 'the header says there is no audio');
     check(!$('alert').hidden && /no audio engine here/.test($('alertText').textContent), 'an alert explains it');
     check($('playButton').getAttribute('aria-disabled') === 'true', 'Play looks unavailable');
@@ -23,8 +26,10 @@ run(async () => {
     check($('sectionsText').value === 'Br:4,Ch:4', 'a section is removed');
     $('statusLine').querySelector('button').click();
     check($('sectionsText').value === 'In:2,Br:4,Ch:4', 'Undo brings it back');
-    check([...$('startSection').options].map((o) => o.textContent).join('|') === 'Beginning, with count-in|2. Br|3. Ch',
-        'start sections follow the sections');
+    check(
+        [...$('startSection').options].map((o) => o.textContent).join('|') === 'Beginning, with count-in|2. Br|3. Ch',
+        'start sections follow the sections',
+    );
 
     // An invalid number holds Play back until fixed, then the old value returns.
     const bars = byLabel('Bars of section 2');
@@ -56,22 +61,39 @@ run(async () => {
     $('statusLine').querySelector('button').click();
     check($('songs').children.length === 2 && $('songTitle').value === 'Second', 'Undo restores it');
     $('songUp').click();
-    check($('songs').children[0].textContent.includes('Second') && stored().songs[0].title === 'Second', 'a song moves up and is saved');
+    check(
+        $('songs').children[0].textContent.includes('Second') && stored().songs[0].title === 'Second',
+        'a song moves up and is saved',
+    );
 
     // Export shows the list; a bad file changes nothing; a good one is added.
     $('openTransfer').click();
     check($('transfer').open, 'the import and export dialog opens');
     const exported = JSON.parse($('transferText').value);
-    check(exported.format === 'cadenzo-setlist' && exported.songs.length === 2 && exported.songs[0].title === 'Second', 'the export holds the set list');
-    $('transferText').value = '{"format": "cadenzo-setlist", "version": 1, "songs": [{"title": "Bad", "tempo": 999, "sections": []}]}';
+    check(
+        exported.format === 'cadenzo-setlist' && exported.songs.length === 2 && exported.songs[0].title === 'Second',
+        'the export holds the set list',
+    );
+    $('transferText').value =
+        '{"format": "cadenzo-setlist", "version": 1, "songs": [{"title": "Bad", "tempo": 999, "sections": []}]}';
     $('importText').click();
-    check(/Song 1 "Bad" needs a tempo/.test($('transferMessage').textContent) && /Nothing was imported/.test($('transferMessage').textContent),
-        `a bad file is refused: ${$('transferMessage').textContent}`);
+    check(
+        /Song 1 "Bad" needs a tempo/.test($('transferMessage').textContent) &&
+            /Nothing was imported/.test($('transferMessage').textContent),
+        `a bad file is refused: ${$('transferMessage').textContent}`,
+    );
     check($('songs').children.length === 2 && stored().songs.length === 2, 'nothing was lost or added');
-    $('transferText').value = JSON.stringify({ format: 'cadenzo-setlist', version: 1, songs: [{ title: 'Imported', tempo: 77, sections: 'V:8' }] });
+    $('transferText').value = JSON.stringify({
+        format: 'cadenzo-setlist',
+        version: 1,
+        songs: [{ title: 'Imported', tempo: 77, sections: 'V:8' }],
+    });
     $('importText').click();
     check(/Added 1 song/.test($('transferMessage').textContent), 'a good file is added');
-    check($('songs').children.length === 3 && $('songTitle').value === 'Imported' && stored().songs.length === 3, 'the imported song is selected and saved');
+    check(
+        $('songs').children.length === 3 && $('songTitle').value === 'Imported' && stored().songs.length === 3,
+        'the imported song is selected and saved',
+    );
     $('closeTransfer').click();
 
     // Tabs answer the arrow keys.

@@ -37,14 +37,23 @@ async function stroke(name) {
 }
 
 function press(key, target = document.body) {
-    target.dispatchEvent(new KeyboardEvent('keydown', { key, code: key === ' ' ? 'Space' : key, bubbles: true, cancelable: true }));
+    target.dispatchEvent(
+        new KeyboardEvent('keydown', { key, code: key === ' ' ? 'Space' : key, bubbles: true, cancelable: true }),
+    );
 }
 
 // Equal JSON data, whatever the order of object keys.
 function sameData(a, b) {
-    const canonical = (value) => (Array.isArray(value) ? value.map(canonical)
-        : value !== null && typeof value === 'object'
-            ? Object.fromEntries(Object.keys(value).sort().map((key) => [key, canonical(value[key])])) : value);
+    const canonical = (value) =>
+        Array.isArray(value)
+            ? value.map(canonical)
+            : value !== null && typeof value === 'object'
+              ? Object.fromEntries(
+                    Object.keys(value)
+                        .sort()
+                        .map((key) => [key, canonical(value[key])]),
+                )
+              : value;
     return JSON.stringify(canonical(a)) === JSON.stringify(canonical(b));
 }
 
@@ -68,7 +77,8 @@ function run(scenario) {
             window.__probeResult = { ok: failures.length === 0, failures };
         },
         (error) => {
-            failures.push(`scenario threw: ${error} ${error && error.stack ? error.stack : ""}`);
+            failures.push(`scenario threw: ${error} ${error && error.stack ? error.stack : ''}`);
             window.__probeResult = { ok: false, failures };
-        });
+        },
+    );
 }

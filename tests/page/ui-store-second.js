@@ -1,8 +1,16 @@
 // Second run on the same storage: the set list, the interface and the routing are as they were left.
 run(async () => {
     await until(() => document.querySelectorAll('#devices .device').length === 3, 'the interfaces are listed');
-    check(/Scarlett 18i20 USB/.test($('deviceSummary').textContent), `the interface is remembered: ${$('deviceSummary').textContent}`);
-    check(byLabel('Pad on output 5').checked && byLabel('Click on output 1').checked && !byLabel('Pad on output 1').checked, 'the routing is remembered');
+    check(
+        /Scarlett 18i20 USB/.test($('deviceSummary').textContent),
+        `the interface is remembered: ${$('deviceSummary').textContent}`,
+    );
+    check(
+        byLabel('Pad on output 5').checked &&
+            byLabel('Click on output 1').checked &&
+            !byLabel('Pad on output 1').checked,
+        'the routing is remembered',
+    );
     check($('totalChannels').value === '12', 'the outputs in use are remembered');
     const titles = [...$('songs').querySelectorAll('.t')].map((t) => t.textContent);
     check(titles.join('|') === 'Opener|Encore', `the set list and its order are remembered: ${titles.join('|')}`);
