@@ -74,12 +74,6 @@ std::vector<std::int64_t> clickStarts(const std::vector<float>& samples) {
     return starts;
 }
 
-float peakAfter(const std::vector<float>& samples, std::int64_t start) {
-    float peak = 0.0f;
-    for (std::int64_t i = start; i < start + 3840; ++i) peak = std::max(peak, std::abs(samples[i]));
-    return peak;
-}
-
 } // namespace
 
 TEST_F(ClickOnlyPlayer, PlaysEveryClickAtItsSampleOnTheListedChannelsOnly) {
@@ -98,16 +92,11 @@ TEST_F(ClickOnlyPlayer, PlaysEveryClickAtItsSampleOnTheListedChannelsOnly) {
     EXPECT_TRUE(silent(recorded[3]));
     EXPECT_EQ(recorded[2], recorded[0]);
 
-    // Every half second, accented on the first beat of each of the three bars.
     std::vector<std::int64_t> expectedStarts;
     for (std::int64_t k = 0; k < 12; ++k) expectedStarts.push_back(k * 24000);
     EXPECT_EQ(clickStarts(recorded[0]), expectedStarts);
-    for (std::int64_t k = 0; k < 12; ++k) {
-        const bool accent = k == 0 || k == 4 || k == 8;
-        EXPECT_NEAR(peakAfter(recorded[0], k * 24000), accent ? 0.9f : 0.55f, 0.01f) << "click " << k;
-    }
 
-    // Sample for sample, the two click sounds and nothing else.
+    // Sample for sample: accents at 0, 96000 and 192000, normal clicks between.
     const AudioFormat format{48000, 4};
     const auto accent = ClickTrack::makeClickBuffer(true, format, {0});
     const auto normal = ClickTrack::makeClickBuffer(false, format, {0});
