@@ -1,3 +1,4 @@
+#include "CadenzoPlayer/launch/ClickTestMode.hpp"
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
 
@@ -11,7 +12,7 @@ int main() {
     };
     switch (cadenzo::chooseLaunchMode()) {
     case LaunchMode::songTest: return notBuilt("song test mode");
-    case LaunchMode::clickTest: return notBuilt("click test mode");
+    case LaunchMode::clickTest: cadenzo::runClickTest(cadenzo::readEnvironment("TEST_DEVICE").value_or(""));
     case LaunchMode::deviceTest: cadenzo::runDeviceTest(cadenzo::readEnvironment("TEST_DEVICE").value_or(""));
     case LaunchMode::webHost: return notBuilt("web host");
     }
