@@ -1,20 +1,20 @@
 #include "CadenzoPlayer/launch/ClickTestMode.hpp"
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
+#include "CadenzoPlayer/launch/SongTestMode.hpp"
 
 #include <cstdio>
 
 int main() {
     using cadenzo::LaunchMode;
-    const auto notBuilt = [](const char* mode) {
-        std::printf("The %s is not available in this build.\n", mode);
-        return 1;
-    };
+    const std::string deviceText = cadenzo::readEnvironment("TEST_DEVICE").value_or("");
     switch (cadenzo::chooseLaunchMode()) {
-    case LaunchMode::songTest: return notBuilt("song test mode");
-    case LaunchMode::clickTest: cadenzo::runClickTest(cadenzo::readEnvironment("TEST_DEVICE").value_or(""));
-    case LaunchMode::deviceTest: cadenzo::runDeviceTest(cadenzo::readEnvironment("TEST_DEVICE").value_or(""));
-    case LaunchMode::webHost: return notBuilt("web host");
+    case LaunchMode::songTest: cadenzo::runSongTest(deviceText);
+    case LaunchMode::clickTest: cadenzo::runClickTest(deviceText);
+    case LaunchMode::deviceTest: cadenzo::runDeviceTest(deviceText);
+    case LaunchMode::webHost:
+        std::printf("The web host is not available in this build.\n");
+        return 1;
     }
     return 1;
 }

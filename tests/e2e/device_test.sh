@@ -6,41 +6,8 @@
 # PLAYER, WAV_CHECK and SERVER_LOSS_PROBE name the programs under test.
 set -uo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-session="$here/jack_session.sh"
-: "${PLAYER:?PLAYER names the program}" "${WAV_CHECK:?}" "${SERVER_LOSS_PROBE:?}"
-work=$(mktemp -d "${TMPDIR:-/tmp}/cadenzo-e2e.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-fail() { echo "FAIL: $*"; exit 1; }
-
-# Runs the player in a session; stdout, stderr and status land in $work.
-play() {
-  local session_options=() 
-  while [ "$1" != "--" ]; do session_options+=("$1"); shift; done
-  shift
-  "$session" "${session_options[@]}" -- env "$@" "$PLAYER" >"$work/out" 2>"$work/err"
-  status=$?
-  [ "$status" -ne 77 ] || exit 77
-  echo "--- status $status, standard output:"; cat "$work/out"
-  if [ -s "$work/err" ]; then echo "--- standard error:"; cat "$work/err"; fi
-}
-
-expect_status() { [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
-
-# On a machine with sound cards the listing goes on with ALSA and PulseAudio
-# devices after JACK's; listing lines beyond the expected ones are dropped.
-expect_output() {
-  local listed
-  listed=$(printf '%s\n' "$@" | grep -c '^  - ')
-  awk -v n="$listed" '/^  - / { if (++seen > n) next } { print }' "$work/out" >"$work/compared"
-  diff <(printf '%s\n' "$@") "$work/compared" >"$work/diff" || { cat "$work/diff"; fail "output differs"; }
-}
-
-expect_quiet_stderr() {
-  # Only the session's own notes may appear; the program writes nothing there.
-  ! grep -v '^jack_session:' "$work/err" | grep -q . || fail "the program wrote to standard error"
-}
+: "${WAV_CHECK:?}" "${SERVER_LOSS_PROBE:?}"
+source "$(dirname "$0")/e2e_lib.sh"
 
 case "${1:-}" in
   tone_on_channel_3)

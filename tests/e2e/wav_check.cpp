@@ -6,7 +6,8 @@
 //   wav_check FILE --clicks-on C1,C2,... --tempo BPM --beats-per-bar B [--count N] [--tolerance-ms MS]
 //
 // The report gives, per channel (from 1), the energy (sum of squares), the
-// peak and the frequency of the loud part measured from its zero crossings.
+// peak, the frequency of the loud part measured from its zero crossings, and
+// the times of the first and last samples above 1e-4 ("sound from A s to B s").
 // With --tone-on, the status is 0 only when channel C peaks above 0.1 at
 // F +- T Hz (default 2) and every other channel stays below 1e-4.
 // With --clicks-on, every listed channel must carry the same clicks (N of
@@ -30,6 +31,8 @@ struct ChannelReport {
     double energy = 0;
     double peak = 0;
     double frequency = 0;
+    double soundFrom = -1;  // seconds; -1 when the channel is silent
+    double soundTo = -1;
 };
 
 ChannelReport analyse(const std::vector<float>& samples, double rate) {
@@ -39,6 +42,12 @@ ChannelReport analyse(const std::vector<float>& samples, double rate) {
         report.peak = std::max(report.peak, static_cast<double>(std::abs(v)));
     }
     if (report.peak == 0) return report;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > 1e-4) {
+            if (report.soundFrom < 0) report.soundFrom = i / rate;
+            report.soundTo = (i + 1) / rate;
+        }
+    }
     // The loud part: from the first to the last sample above a tenth of the peak.
     const double threshold = report.peak * 0.1;
     std::size_t first = 0, last = samples.size();
@@ -222,8 +231,8 @@ int main(int argc, char** argv) {
         samples.resize(static_cast<std::size_t>(frames));
         for (sf_count_t f = 0; f < frames; ++f) samples[f] = interleaved[f * info.channels + c];
         const ChannelReport report = analyse(samples, info.samplerate);
-        std::printf("channel %d: energy %.6f peak %.6f frequency %.3f Hz\n", c + 1, report.energy, report.peak,
-                    report.frequency);
+        std::printf("channel %d: energy %.6f peak %.6f frequency %.3f Hz sound from %.4f s to %.4f s\n", c + 1,
+                    report.energy, report.peak, report.frequency, report.soundFrom, report.soundTo);
         if (c + 1 == toneOn) {
             passed = passed && report.peak > 0.1 && std::abs(report.frequency - frequency) <= tolerance;
         } else {

@@ -1,0 +1,378 @@
+#include "CadenzoPlayer/playback/SongPlayer.hpp"
+
+#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/PadChords.hpp"
+#include "CadenzoPlayer/sources/ClickTrack.hpp"
+#include "CadenzoPlayer/sources/GuideSounds.hpp"
+#include "CadenzoPlayer/sources/PadPlayer.hpp"
+#include "CadenzoPlayer/timeline/Timeline.hpp"
+#include "VirtualDeviceFixture.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+using namespace cadenzo;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::uint32_t channels = 8;
+const std::vector<std::int64_t> clickChannels = {4};
+const std::vector<std::int64_t> guideChannels = {6};
+const std::vector<std::int64_t> padChannels = {2, 3};
+
+struct Song {
+    double tempo = 240;
+    std::int64_t beatsPerBar = 4;
+    std::int64_t countInBars = 1;
+    std::vector<MapEntry> entries = parseSections("In:1,V:2,Zz:1");
+    std::int64_t startSection = 0;
+    std::optional<std::string> padKey;
+    std::vector<std::int64_t> pad;
+    std::optional<std::vector<std::string>> padChords;
+    SongPlayer::GuideMuteSchedule schedule;
+    std::int64_t totalChannels = channels;
+};
+
+// Adds `buffer`'s channel `from` into `into` at `at`.
+void mixInto(std::vector<float>& into, const PcmBuffer& buffer, std::uint32_t from, std::int64_t at) {
+    for (std::uint32_t i = 0; i < buffer.frameLength(); ++i) {
+        const auto frame = static_cast<std::size_t>(at) + i;
+        if (frame < into.size()) into[frame] += buffer.sample(from, i);
+    }
+}
+
+std::int64_t sampleTime(double seconds) { return static_cast<std::int64_t>(seconds * 48000.0); }
+
+class SongPlayerTest : public VirtualDevices {
+protected:
+    void SetUp() override {
+        VirtualDevices::SetUp();
+        backend->addDevice("Stage", channels);
+        device = {idOf("Stage"), VirtualDeviceBackend::uidFor("Stage"), "Stage", channels};
+        player = SongPlayer::make();
+    }
+    void TearDown() override {
+        player.reset();
+        VirtualDevices::TearDown();
+    }
+
+    double play(const Song& song) {
+        return player->play(device, clickChannels, guideChannels, song.totalChannels, song.tempo, song.beatsPerBar,
+                            song.countInBars, song.entries, song.startSection, song.padKey, song.pad, song.padChords,
+                            song.schedule);
+    }
+
+    std::vector<std::vector<float>> renderSeconds(double seconds) {
+        EXPECT_TRUE(backend->render("Stage", static_cast<std::size_t>(seconds * 48000)));
+        return backend->recording("Stage");
+    }
+
+    static bool silent(const std::vector<float>& samples, std::size_t from = 0, std::size_t to = SIZE_MAX) {
+        for (std::size_t i = from; i < std::min(to, samples.size()); ++i) {
+            if (samples[i] != 0.0f) return false;
+        }
+        return true;
+    }
+
+    CoreAudioDevices::Device device;
+    std::shared_ptr<SongPlayer> player;
+};
+
+TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
+    Song song;
+    song.padKey = "G";
+    song.pad = padChannels;
+    song.padChords = std::vector<std::string>{"1", "4", "5", "6-"};
+    testing::internal::CaptureStdout();
+    const double total = play(song);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Built 33 events (click + guide), 5.00s total.\n");
+    EXPECT_DOUBLE_EQ(total, 5.0);
+    const auto recorded = renderSeconds(total + 0.6);
+    ASSERT_EQ(recorded.size(), channels);
+    const std::size_t frames = recorded[0].size();
+
+    const AudioFormat format{48000, channels};
+    const TimelineResult timeline = buildTimeline(4, 1, song.entries, 0, 240);
+    std::vector<float> expectedClick(frames), expectedGuide(frames);
+    const auto accent = ClickTrack::makeClickBuffer(true, format, clickChannels);
+    const auto normal = ClickTrack::makeClickBuffer(false, format, clickChannels);
+    for (const TimelineEvent& event : timeline.events) {
+        const std::int64_t at = sampleTime(event.time);
+        if (event.kind.isClick()) {
+            mixInto(expectedClick, event.kind.accent() ? *accent : *normal, 4, at);
+        } else if (event.kind.label() == "Zz") {
+            // No such cue file: the synthesised beep stands in.
+            EXPECT_FALSE(loadGuideSound("Zz"));
+            mixInto(expectedGuide, *makeFallbackCue("Zz", format, guideChannels), 6, at);
+        } else {
+            const auto sample = loadGuideSound(event.kind.label());
+            ASSERT_TRUE(sample) << "bundled cue for " << event.kind.label();
+            mixInto(expectedGuide, *placeMonoOnChannels(*sample, guideChannels, format), 6, at);
+        }
+    }
+    for (std::size_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(recorded[4][i], expectedClick[i]) << "click channel, frame " << i;
+        ASSERT_NEAR(recorded[6][i], expectedGuide[i], 1e-6) << "guide channel, frame " << i;
+    }
+
+    std::vector<std::optional<PadChord>> chords = {parseChord("1", 7), parseChord("4", 7), parseChord("5", 7),
+                                                   parseChord("6-", 7)};
+    const auto padBuffer = PadPlayer::renderPad("G", 1.0, total, format, padChannels, 1, chords);
+    ASSERT_TRUE(padBuffer);
+    for (std::size_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(recorded[2][i], padBuffer->sample(2, static_cast<std::uint32_t>(i))) << "pad, frame " << i;
+        ASSERT_EQ(recorded[3][i], recorded[2][i]) << "pad, frame " << i;
+    }
+    for (std::uint32_t c : {0u, 1u, 5u, 7u}) EXPECT_TRUE(silent(recorded[c])) << "channel " << c;
+}
+
+TEST_F(SongPlayerTest, StartingAtALaterSectionSkipsTheCountInAndStartsTheChartThere) {
+    Song song;
+    song.tempo = 100;
+    song.countInBars = 2;
+    song.entries = parseSections("In:2,V:4,Ch:4,Out:2");
+    song.startSection = 1;
+    song.padKey = "C";
+    song.pad = {2};
+    song.padChords = std::vector<std::string>{"1", "4", "5", "6-", "2-7", "57"};
+    testing::internal::CaptureStdout();
+    const double total = play(song);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Built 57 events (click + guide), 26.40s total (starting at section 1, skipping the count-in).\n");
+    const auto recorded = renderSeconds(3.0);
+
+    // Bar 1 of the song is the first bar played, with no count-in before it.
+    std::vector<std::optional<PadChord>> chords;
+    for (const char* symbol : {"4", "5", "6-", "2-7", "57"}) chords.push_back(parseChord(symbol, 0));
+    chords.resize(11);
+    const auto padBuffer = PadPlayer::renderPad("C", 2.4, total, {48000, channels}, std::vector<std::int64_t>{2}, 0, chords);
+    ASSERT_TRUE(padBuffer);
+    for (std::size_t i = 0; i < recorded[2].size(); ++i) {
+        ASSERT_EQ(recorded[2][i], padBuffer->sample(2, static_cast<std::uint32_t>(i))) << "frame " << i;
+    }
+}
+
+TEST_F(SongPlayerTest, PadNeedsAKeyAndChannelsAndAnUnreadableChartKeyGivesADrone) {
+    Song song;
+    song.padKey = "C";  // no pad channels: no pad
+    play(song);
+    EXPECT_FALSE(player->state().padPlayer->isPlaying());
+
+    song.padKey = "H";
+    song.pad = {2};
+    testing::internal::CaptureStdout();
+    play(song);
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::HasSubstr("Pad: couldn't build a buffer for key 'H'.\n"));
+    EXPECT_FALSE(player->state().padPlayer->isPlaying());
+
+    // Unreadable chart symbols are bars without a chord: they sound as the tonic.
+    song.padKey = "D";
+    song.padChords = std::vector<std::string>{"x", "y"};
+    play(song);
+    EXPECT_TRUE(player->state().padPlayer->isPlaying());
+    player->stop();
+}
+
+TEST_F(SongPlayerTest, StopCutsClicksAndCuesAndFadesThePad) {
+    Song song;
+    song.padKey = "C";
+    song.pad = {2};
+    play(song);
+    renderSeconds(0.5);
+    const auto playing = player->state();
+    ASSERT_TRUE(playing.padPlayer->isPlaying());
+    const auto padNode = playing.padPlayer;
+    const auto engine = playing.engine;
+
+    player->stop();
+    const auto fading = player->state();
+    EXPECT_FALSE(fading.engine);
+    EXPECT_FALSE(fading.autoStopPending);
+    ASSERT_EQ(fading.fadingOutEngines.size(), 1u);
+    EXPECT_FALSE(playing.clickPlayer->isPlaying());
+    EXPECT_FALSE(playing.guidePlayer->isPlaying());
+    backend->clearRecording("Stage");
+    const auto afterStop = renderSeconds(0.2);
+    EXPECT_TRUE(silent(afterStop[4]));
+    EXPECT_TRUE(silent(afterStop[6]));
+    EXPECT_FALSE(silent(afterStop[2]));
+
+    // The volume only ever steps down, through the thirtieths of the start volume.
+    float last = padNode->volume();
+    std::set<float> seen;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 1400ms) {
+        const float volume = padNode->volume();
+        EXPECT_LE(volume, last);
+        last = volume;
+        seen.insert(volume);
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(700ms);  // past the 1.6 s retirement, with room for a loaded machine
+    EXPECT_EQ(padNode->volume(), 0.0f);
+    EXPECT_GE(seen.size(), 10u) << "the fade should pass through many of its 30 steps";
+    for (float volume : seen) {
+        const float steps = (1.0f - volume) * 30.0f;
+        EXPECT_NEAR(steps, std::round(steps), 1e-3) << volume;
+    }
+    const auto idle = player->state();
+    EXPECT_TRUE(idle.fadingOutEngines.empty());
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_FALSE(backend->isStreamOpen("Stage"));
+}
+
+TEST_F(SongPlayerTest, StopWithoutAPadStopsAtOnceAndASecondStopCutsAFade) {
+    play(Song{});
+    const auto engine = player->state().engine;
+    player->stop();
+    const auto idle = player->state();
+    EXPECT_FALSE(idle.engine);
+    EXPECT_TRUE(idle.fadingOutEngines.empty());
+    EXPECT_FALSE(engine->isRunning());
+
+    Song withPad;
+    withPad.padKey = "E";
+    withPad.pad = {2};
+    play(withPad);
+    player->stop();
+    ASSERT_EQ(player->state().fadingOutEngines.size(), 1u);
+    const auto fadingEngine = player->state().fadingOutEngines[0];
+    player->stop();
+    EXPECT_TRUE(player->state().fadingOutEngines.empty());
+    EXPECT_FALSE(fadingEngine->isRunning());
+    std::this_thread::sleep_for(1800ms);  // the cut fade's late steps and retirement are harmless
+    EXPECT_TRUE(player->state().fadingOutEngines.empty());
+}
+
+TEST_F(SongPlayerTest, ASongStopsItselfTwoSecondsAfterItsEnd) {
+    Song song;
+    song.countInBars = 0;
+    song.entries = {{"V", 1}};
+    const double total = play(song);  // one bar at 240 bpm
+    ASSERT_DOUBLE_EQ(total, 1.0);
+    const auto engine = player->state().engine;
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_TRUE(engine->isRunning()) << "stopped before total + 2 s";
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_FALSE(engine->isRunning());
+    const auto finished = player->state();
+    EXPECT_EQ(finished.engine, engine) << "the player keeps the stopped song until the next play or stop";
+    EXPECT_FALSE(finished.autoStopPending);
+    player->stop();
+    EXPECT_FALSE(player->state().engine);
+}
+
+TEST_F(SongPlayerTest, ANewSongTakesOverAndTheOldOneSoundsUntilTheNextStop) {
+    play(Song{});
+    const auto first = player->state().engine;
+    player->setGuideMuted(true);
+    play(Song{});
+    const auto second = player->state();
+    ASSERT_EQ(second.fadingOutEngines.size(), 1u);
+    EXPECT_EQ(second.fadingOutEngines[0], first);
+    EXPECT_TRUE(first->isRunning());
+    EXPECT_EQ(second.guidePlayer->volume(), 1.0f) << "a new song's cues are audible";
+
+    // Both songs reach the device: the click channel carries two clicks at once.
+    const auto recorded = renderSeconds(0.05);
+    const auto accent = ClickTrack::makeClickBuffer(true, {48000, channels}, clickChannels);
+    EXPECT_FLOAT_EQ(recorded[4][10], 2.0f * accent->sample(4, 10));
+
+    player->stop();
+    EXPECT_TRUE(player->state().fadingOutEngines.empty());
+    EXPECT_FALSE(first->isRunning());
+    EXPECT_FALSE(second.engine->isRunning());
+}
+
+TEST_F(SongPlayerTest, GuideMuteFollowsTheScheduleAndRequests) {
+    Song song;
+    song.tempo = 60;
+    song.schedule = {{0.6, false}, {0.0, true}};
+    play(song);
+    const auto guide = player->state().guidePlayer;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(guide->volume(), 0.0f);
+    std::this_thread::sleep_for(700ms);
+    EXPECT_EQ(guide->volume(), 1.0f);
+    player->setGuideMuted(true);
+    EXPECT_EQ(player->state().guidePlayer->volume(), 0.0f);
+    player->setGuideMuted(false);
+    EXPECT_EQ(player->state().guidePlayer->volume(), 1.0f);
+    player->stop();
+    player->setGuideMuted(true);  // nothing playing: nothing to do
+    EXPECT_FALSE(player->state().guidePlayer);
+}
+
+TEST_F(SongPlayerTest, DeviceAndLayoutErrorsComeAfterTheSummaryLine) {
+    Song song;
+    song.totalChannels = 0;
+    testing::internal::CaptureStdout();
+    try {
+        play(song);
+        ADD_FAILURE() << "a 0-channel output played";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.domain(), "SongPlayer");
+        EXPECT_EQ(error.code(), 3);
+        EXPECT_EQ(error.description(), "Couldn't build 0-channel layout");
+    }
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::StartsWith("Built "));
+
+    backend->removeDevice("Stage");
+    try {
+        play(Song{});
+        ADD_FAILURE() << "a vanished device played";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), 2);
+        EXPECT_THAT(error.description(), testing::MatchesRegex("Couldn't select device: -?[1-9][0-9]*"));
+    }
+    EXPECT_FALSE(player->state().engine);
+}
+
+TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
+    play(Song{});
+    const auto engine = player->state().engine;
+
+    auto refused = [&](Song song) {
+        testing::internal::CaptureStdout();
+        try {
+            play(song);
+        } catch (const Error& error) {
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "refused before building";
+            EXPECT_EQ(error.domain(), "SongPlayer");
+            return error.code() == 4;
+        }
+        testing::internal::GetCapturedStdout();
+        return false;
+    };
+    for (double tempo : {0.0, -120.0, double(NAN), double(INFINITY), 1e-9}) {
+        Song song;
+        song.tempo = tempo;
+        EXPECT_TRUE(refused(song)) << "tempo " << tempo;
+    }
+    Song song;
+    song.beatsPerBar = 0;
+    EXPECT_TRUE(refused(song));
+    song = Song{};
+    song.countInBars = -1;
+    EXPECT_TRUE(refused(song));
+    for (std::int64_t total : {std::int64_t{-1}, std::int64_t{65536}}) {
+        song = Song{};
+        song.totalChannels = total;
+        EXPECT_TRUE(refused(song)) << total;
+    }
+    song = Song{};
+    song.entries = {{"V", INT64_MAX}, {"Ch", INT64_MAX}};
+    EXPECT_TRUE(refused(song));
+
+    const auto state = player->state();
+    EXPECT_EQ(state.engine, engine);
+    EXPECT_TRUE(engine->isRunning());
+    EXPECT_TRUE(state.autoStopPending);
+}
+
+} // namespace
