@@ -5,36 +5,9 @@
 # PLAYER and WAV_CHECK name the programs under test.
 set -uo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-session="$here/jack_session.sh"
-: "${PLAYER:?PLAYER names the program}" "${WAV_CHECK:?}"
-work=$(mktemp -d "${TMPDIR:-/tmp}/cadenzo-e2e.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-fail() { echo "FAIL: $*"; exit 1; }
-
-# Runs the player in a session; stdout, stderr and status land in $work.
-play() {
-  local session_options=()
-  while [ "$1" != "--" ]; do session_options+=("$1"); shift; done
-  shift
-  "$session" "${session_options[@]}" -- env TEST_CLICK=1 "$@" "$PLAYER" >"$work/out" 2>"$work/err"
-  status=$?
-  [ "$status" -ne 77 ] || exit 77
-  echo "--- status $status, standard output:"; cat "$work/out"
-  if [ -s "$work/err" ]; then echo "--- standard error:"; cat "$work/err"; fi
-}
-
-expect_status() { [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
-
-expect_output() {
-  diff <(printf '%s\n' "$@") "$work/out" >"$work/diff" || { cat "$work/diff"; fail "output differs"; }
-}
-
-expect_quiet_stderr() {
-  # Only the session's own notes may appear; the program writes nothing there.
-  ! grep -v '^jack_session:' "$work/err" | grep -q . || fail "the program wrote to standard error"
-}
+: "${WAV_CHECK:?}"
+source "$(dirname "$0")/e2e_lib.sh"
+export TEST_CLICK=1
 
 # The clicks on channels 1 and 2 of a 240 bpm 4/4 bar of count-in and two bars.
 short_song=(TEST_DEVICE=system TEST_CHANNEL=1,2 SONG_BARS=2 COUNT_IN_BARS=1 TEMPO=240)
