@@ -1,6 +1,6 @@
 #include "CadenzoPlayer/launch/ClickTestMode.hpp"
 
-#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/launch/ConsoleLines.hpp"
 #include "CadenzoPlayer/playback/ClickOnlyPlayer.hpp"
 #include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
 
@@ -9,10 +9,6 @@
 #include <iostream>
 
 namespace cadenzo {
-
-namespace {
-constexpr const char* emDash = "\xE2\x80\x94";
-}
 
 ClickTestOperations ClickTestOperations::system() {
     return {
@@ -30,24 +26,19 @@ int clickTestStatus(std::string_view deviceText, const ClickTestSettings& settin
                     const ClickTestOperations& operations) {
     const auto target = matchDeviceByName(operations.outputDevices(), deviceText);
     if (!target) {
-        out << "No device matching '" << deviceText << "' " << emDash << " is it connected?\n" << std::flush;
+        out << noDeviceMatchingLine(deviceText) << '\n' << std::flush;
         return 1;
     }
     out << "Targeting " << target->name << ", channel(s) " << formatIntegerList(settings.channels) << ", "
         << formatTempo(settings.tempo) << "bpm, " << settings.beatsPerBar << "/4, " << settings.countInBars
         << "-bar count-in, song bars: " << formatIntegerList(settings.songBars) << ".\n";
     out << "Listen now...\n" << std::flush;
-    try {
+    const bool played = reportingFailure(out, [&] {
         operations.playClickTrack(target->id, target->channelCount, toZeroBasedChannels(settings.channels),
                                   settings.requestedChannelCount, settings.beatsPerBar, settings.countInBars,
                                   settings.songBars, settings.tempo);
-    } catch (const Error& error) {
-        out << "FAILED: " << error.description() << '\n' << std::flush;
-        return 1;
-    } catch (const std::exception& error) {
-        out << "FAILED: " << error.what() << '\n' << std::flush;
-        return 1;
-    }
+    });
+    if (!played) return 1;
     out << "Done.\n" << std::flush;
     return 0;
 }

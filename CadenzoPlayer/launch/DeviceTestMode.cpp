@@ -1,6 +1,6 @@
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 
-#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/launch/ConsoleLines.hpp"
 #include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
 
 #include <cstdlib>
@@ -8,10 +8,6 @@
 #include <iostream>
 
 namespace cadenzo {
-
-namespace {
-constexpr const char* emDash = "\xE2\x80\x94";
-}
 
 DeviceTestOperations DeviceTestOperations::system() {
     return {
@@ -31,7 +27,7 @@ int deviceTestStatus(std::string_view deviceText, const DeviceTestSettings& sett
     }
     const auto target = matchDeviceByName(devices, deviceText);
     if (!target) {
-        out << "\nNo device matching '" << deviceText << "' " << emDash << " is it connected?\n" << std::flush;
+        out << '\n' << noDeviceMatchingLine(deviceText) << '\n' << std::flush;
         return 1;
     }
     out << "\nTargeting " << target->name << ", requesting " << settings.requestedChannelCount
@@ -41,15 +37,10 @@ int deviceTestStatus(std::string_view deviceText, const DeviceTestSettings& sett
     // The channel minus one: the smallest integer has nothing below it and
     // stays as it is, which no device has.
     const std::int64_t index = settings.channel == INT64_MIN ? settings.channel : settings.channel - 1;
-    try {
+    const bool played = reportingFailure(out, [&] {
         operations.playTestTone(target->id, target->channelCount, index, settings.requestedChannelCount);
-    } catch (const Error& error) {
-        out << "FAILED: " << error.description() << '\n' << std::flush;
-        return 1;
-    } catch (const std::exception& error) {
-        out << "FAILED: " << error.what() << '\n' << std::flush;
-        return 1;
-    }
+    });
+    if (!played) return 1;
     out << "Done " << emDash << " no errors. Did it land on channel " << settings.channel << "?\n" << std::flush;
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
 
-#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/launch/ConsoleLines.hpp"
 #include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
 #include "CadenzoPlayer/playback/SongPlayer.hpp"
 
@@ -10,10 +10,6 @@
 #include <thread>
 
 namespace cadenzo {
-
-namespace {
-constexpr const char* emDash = "\xE2\x80\x94";
-}
 
 SongTestOperations SongTestOperations::system() {
     return {
@@ -29,7 +25,7 @@ int songTestStatus(std::string_view deviceText, const SongTestSettings& settings
     const auto devices = operations.outputDevices();
     const auto target = matchDeviceByName(devices, deviceText);
     if (!target) {
-        out << "No device matching '" << deviceText << "' " << emDash << " is it connected?\n" << std::flush;
+        out << noDeviceMatchingLine(deviceText) << '\n' << std::flush;
         return 1;
     }
 
@@ -44,16 +40,14 @@ int songTestStatus(std::string_view deviceText, const SongTestSettings& settings
 
     const auto player = SongPlayer::make();
     double total = 0;
-    try {
+    const bool played = reportingFailure(out, [&] {
         total = player->play(*target, toZeroBasedChannels(settings.clickChannels),
                              toZeroBasedChannels(settings.guideChannels), settings.requestedChannelCount,
                              settings.tempo, settings.beatsPerBar, settings.countInBars, settings.entries,
                              settings.startSection, settings.padKey, toZeroBasedChannels(settings.padChannels),
                              settings.padChords, settings.guideMuteSchedule);
-    } catch (const Error& error) {
-        out << "FAILED: " << error.description() << '\n' << std::flush;
-        return 1;
-    }
+    });
+    if (!played) return 1;
 
     if (settings.stopAt) {
         operations.sleep(*settings.stopAt);

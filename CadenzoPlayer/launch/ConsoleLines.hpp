@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace cadenzo {
+
+// U+2014 in UTF-8, as the console lines spell it.
+inline constexpr std::string_view emDash = "\xE2\x80\x94";
+
+// "No device matching '<text>' — is it connected?"
+std::string noDeviceMatchingLine(std::string_view deviceText);
+
+// Runs the mode's audio operation. When it fails, prints "FAILED: " and the
+// error's description on `out` and returns false.
+bool reportingFailure(std::ostream& out, const std::function<void()>& operation);
+
+} // namespace cadenzo
