@@ -1,0 +1,72 @@
+#pragma once
+
+#include "CadenzoPlayer/bridge/Protocol.hpp"
+#include "CadenzoPlayer/playback/Device.hpp"
+#include "CadenzoPlayer/playback/SongPlayer.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cadenzo {
+
+// Runs script text in the hosted page: the web view, or a stand-in in tests.
+class ScriptTarget {
+public:
+    virtual ~ScriptTarget() = default;
+    // Fire and forget: the script's value and errors are not wanted.
+    virtual void evaluateScript(const std::string& script) = 0;
+};
+
+// The native end of the page's `nativeAudio` channel. Every request it can
+// identify gets exactly one result, always delivered on the main thread.
+// Device listing, stop and mute are answered before handleMessage returns;
+// the test tone and starting a song run on the shared pool and answer when
+// they are done. Main thread only, except for the work it hands off.
+class NativeAudioBridge : public std::enable_shared_from_this<NativeAudioBridge> {
+public:
+    // How the tone's thread waits while the tone sounds; by default it sleeps.
+    using ToneWait = std::function<void(double seconds)>;
+
+    // Background work holds the bridge, so it always lives in a shared_ptr.
+    static std::shared_ptr<NativeAudioBridge> make(ToneWait toneWait = {});
+
+    // Results go to this page from now on. Held weakly: the bridge never
+    // keeps the page alive, and drops results once it is gone.
+    void setWebView(std::weak_ptr<ScriptTarget> webView);
+
+    // One posted value, as a JSON value or as the JSON text of it (text that
+    // is not JSON, such as an empty text for `undefined`, is malformed).
+    void handleMessage(const nlohmann::json& body);
+    void handleMessageText(std::string_view bodyJson);
+
+    // The device a request names, from a fresh enumeration: by uid first,
+    // then by name fragment.
+    std::optional<CoreAudioDevices::Device> resolveDevice(const BridgeProtocol::DeviceSelection& selection) const;
+
+    // Delivers one result to the page, or drops it silently when the page is
+    // gone or the result has no JSON form.
+    void sendResult(nlohmann::json result, const std::optional<nlohmann::json>& requestId);
+
+    const std::shared_ptr<SongPlayer>& player() const { return player_; }
+
+private:
+    explicit NativeAudioBridge(ToneWait toneWait);
+
+    void dispatch(const BridgeProtocol::ParsedMessage& parsed);
+    void listDevices(const std::optional<nlohmann::json>& requestId);
+    void testTone(const BridgeProtocol::TestToneRequest& request, std::optional<nlohmann::json> requestId);
+    void playSong(const BridgeProtocol::PlaySongRequest& request, std::optional<nlohmann::json> requestId);
+    // Runs `work` on the shared pool and sends the result it gives on the main thread.
+    void answerLater(std::function<nlohmann::json()> work, std::optional<nlohmann::json> requestId);
+
+    std::weak_ptr<ScriptTarget> webView_;
+    const std::shared_ptr<SongPlayer> player_;
+    const ToneWait toneWait_;
+};
+
+} // namespace cadenzo
