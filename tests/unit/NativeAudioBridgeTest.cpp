@@ -134,6 +134,14 @@ protected:
     std::shared_ptr<NativeAudioBridge> bridge;
 };
 
+json success(const char* type, const json& requestId) {
+    return {{"ok", true}, {"type", type}, {"requestId", requestId}};
+}
+
+json failure(const char* type, const char* error, const json& requestId) {
+    return {{"ok", false}, {"type", type}, {"error", error}, {"requestId", requestId}};
+}
+
 const json devicesOfTheFixture = json::array({
     {{"uid", "virtual:Studio"}, {"name", "Studio"}, {"channels", 2}, {"isDefault", false}},
     {{"uid", "virtual:Stage"}, {"name", "Stage"}, {"channels", 8}, {"isDefault", true}},
@@ -150,10 +158,10 @@ TEST_F(BridgeTest, ListingStopAndMuteAreAnsweredBeforeHandleMessageReturns) {
     // Nothing is playing: both still succeed.
     send({{"type", "stopSong"}, {"requestId", "s"}});
     ASSERT_EQ(results().size(), 2u);
-    EXPECT_EQ(results()[1], (json{{"ok", true}, {"type", "stopSong"}, {"requestId", "s"}}));
+    EXPECT_EQ(results()[1], success("stopSong", "s"));
     send({{"type", "setGuideMuted"}, {"muted", true}, {"requestId", nullptr}});
     ASSERT_EQ(results().size(), 3u);
-    EXPECT_EQ(results()[2], (json{{"ok", true}, {"type", "setGuideMuted"}, {"requestId", nullptr}}));
+    EXPECT_EQ(results()[2], success("setGuideMuted", nullptr));
     expectAllOnMainThread();
 
     // Each was answered once: running the loop brings nothing more.
@@ -189,7 +197,7 @@ TEST_F(BridgeTest, ToneIsAnsweredOnTheMainThreadAfterItHasPlayed) {
 
     gate->open();
     ASSERT_TRUE(runUntilResults(2));
-    EXPECT_EQ(results()[1], (json{{"ok", true}, {"type", "testTone"}, {"requestId", "t"}}));
+    EXPECT_EQ(results()[1], success("testTone", "t"));
     expectAllOnMainThread();
     {
         std::lock_guard lock(toneThreads->first);
@@ -208,16 +216,17 @@ TEST_F(BridgeTest, DeviceIsFoundByUidFirstThenByNameFragment) {
     send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"deviceNameContains", "Stu"}, {"channel", 1},
           {"requestId", 1}});
     ASSERT_TRUE(runUntilResults(1));
-    EXPECT_EQ(results()[0], (json{{"ok", true}, {"type", "testTone"}, {"requestId", 1}}));
+    EXPECT_EQ(results()[0], success("testTone", 1));
     EXPECT_EQ(soundingChannels("Stage"), std::vector<std::size_t>{1});
     EXPECT_TRUE(soundingChannels("Studio").empty());
 
-    // The uid names nothing: the fragment finds Studio. An empty `channels` names no channel, so `channel` counts.
+    // The uid names nothing: the fragment finds Studio. An empty `channels` names no channel, so
+    // `channel` counts.
     backend->clearRecording("Stage");
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Gone"}, {"deviceNameContains", "Stu"}, {"channels", json::array()},
-          {"channel", 1}, {"requestId", 2}});
+    send({{"type", "testTone"}, {"deviceUid", "virtual:Gone"}, {"deviceNameContains", "Stu"},
+          {"channels", json::array()}, {"channel", 1}, {"requestId", 2}});
     ASSERT_TRUE(runUntilResults(2));
-    EXPECT_EQ(results()[1], (json{{"ok", true}, {"type", "testTone"}, {"requestId", 2}}));
+    EXPECT_EQ(results()[1], success("testTone", 2));
     EXPECT_EQ(soundingChannels("Studio"), std::vector<std::size_t>{1});
     EXPECT_TRUE(soundingChannels("Stage").empty());
 }
@@ -229,23 +238,26 @@ TEST_F(BridgeTest, NoMatchingDeviceComesBeforeMissingEntriesAndBothAtOnce) {
     send({{"type", "playSong"}, {"deviceNameContains", "Stage"}, {"entries", {{{"label", "In"}, {"bars", 1}}, 4}},
           {"requestId", 4}});
     ASSERT_EQ(results().size(), 4u);
-    EXPECT_EQ(results()[0], (json{{"ok", false}, {"type", "playSong"}, {"error", "No matching device"}, {"requestId", 1}}));
-    EXPECT_EQ(results()[1], (json{{"ok", false}, {"type", "playSong"}, {"error", "No matching device"}, {"requestId", 2}}));
-    EXPECT_EQ(results()[2], (json{{"ok", false}, {"type", "testTone"}, {"error", "No matching device"}, {"requestId", 3}}));
-    EXPECT_EQ(results()[3], (json{{"ok", false}, {"type", "playSong"}, {"error", "Missing entries"}, {"requestId", 4}}));
+    EXPECT_EQ(results()[0], failure("playSong", "No matching device", 1));
+    EXPECT_EQ(results()[1], failure("playSong", "No matching device", 2));
+    EXPECT_EQ(results()[2], failure("testTone", "No matching device", 3));
+    EXPECT_EQ(results()[3], failure("playSong", "Missing entries", 4));
     EXPECT_FALSE(bridge->player()->state().engine);
 }
 
 TEST_F(BridgeTest, SongStartsOffTheMainThreadAndStopAndMuteReachItsPlayer) {
-    const json song = {{"type", "playSong"}, {"deviceNameContains", "Stage"}, {"entries", {{{"label", "In"}, {"bars", 1}}}},
-                       {"tempo", 240}, {"countInBars", 1}, {"click", {7}}, {"guide", {6}}, {"requestId", {{"a", {1}}}}};
+    const json requestId = {{"a", {1}}};
+    const json song = {{"type", "playSong"}, {"deviceNameContains", "Stage"},
+                       {"entries", {{{"label", "In"}, {"bars", 1}}}}, {"tempo", 240}, {"countInBars", 1},
+                       {"click", {7}}, {"guide", {6}}, {"requestId", requestId}};
     testing::internal::CaptureStdout();
     send(song);
     EXPECT_TRUE(results().empty());
     ASSERT_TRUE(runUntilResults(1));
     testing::internal::GetCapturedStdout();
     // Two bars of four beats at 240 bpm.
-    EXPECT_EQ(results()[0], (json{{"ok", true}, {"type", "playSong"}, {"totalDuration", 2.0}, {"requestId", {{"a", {1}}}}}));
+    EXPECT_EQ(results()[0],
+              (json{{"ok", true}, {"type", "playSong"}, {"totalDuration", 2.0}, {"requestId", requestId}}));
     expectAllOnMainThread();
 
     // Without totalChannels the song is as wide as the device, so channel 7 sounds.
@@ -257,7 +269,7 @@ TEST_F(BridgeTest, SongStartsOffTheMainThreadAndStopAndMuteReachItsPlayer) {
     send({{"type", "setGuideMuted"}, {"muted", "yes"}});  // not a boolean: unmutes
     EXPECT_EQ(bridge->player()->state().guidePlayer->volume(), 1.0f);
     send({{"type", "stopSong"}, {"requestId", 9}});
-    EXPECT_EQ(results().back(), (json{{"ok", true}, {"type", "stopSong"}, {"requestId", 9}}));
+    EXPECT_EQ(results().back(), success("stopSong", 9));
     EXPECT_FALSE(bridge->player()->state().engine);
 
     // Four channels asked for: channel 7 lies beyond them and stays silent.
@@ -288,20 +300,17 @@ TEST_F(BridgeTest, FailuresOfTheToneAndThePlayerAreForwardedUnchanged) {
 
     std::map<int, json> byId;
     for (const json& result : results()) byId[result["requestId"].get<int>()] = result;
-    EXPECT_EQ(byId[1], (json{{"ok", false}, {"type", "playSong"}, {"error", "Tempo must be more than 0 beats per minute"},
-                             {"requestId", 1}}));
-    EXPECT_EQ(byId[2],
-              (json{{"ok", false}, {"type", "playSong"}, {"error", "Couldn't build 0-channel layout"}, {"requestId", 2}}));
-    EXPECT_EQ(byId[3],
-              (json{{"ok", false}, {"type", "testTone"}, {"error", "Could not build -3-channel layout"}, {"requestId", 3}}));
-    EXPECT_EQ(byId[4],
-              (json{{"ok", false}, {"type", "testTone"}, {"error", "Could not build 0-channel layout"}, {"requestId", 4}}));
+    EXPECT_EQ(byId[1], failure("playSong", "Tempo must be more than 0 beats per minute", 1));
+    EXPECT_EQ(byId[2], failure("playSong", "Couldn't build 0-channel layout", 2));
+    EXPECT_EQ(byId[3], failure("testTone", "Could not build -3-channel layout", 3));
+    EXPECT_EQ(byId[4], failure("testTone", "Could not build 0-channel layout", 4));
     expectAllOnMainThread();
     EXPECT_TRUE(soundingChannels("Stage").empty());
 }
 
 TEST_F(BridgeTest, ToneStillPlaysWhenThePageGoesBeforeItEndsAndNothingIsDelivered) {
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"channel", 2}, {"channelCount", 8}, {"requestId", 1}});
+    send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"channel", 2}, {"channelCount", 8},
+          {"requestId", 1}});
     const auto delivered = page->deliveries;
     page.reset();
     // The work holds the bridge until it has answered; nothing else does now.
