@@ -1,9 +1,8 @@
+#include "CadenzoPlayer/bridge/WebHost.hpp"
 #include "CadenzoPlayer/launch/ClickTestMode.hpp"
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
-
-#include <cstdio>
 
 int main() {
     using cadenzo::LaunchMode;
@@ -13,8 +12,8 @@ int main() {
     case LaunchMode::clickTest: cadenzo::runClickTest(deviceText);
     case LaunchMode::deviceTest: cadenzo::runDeviceTest(deviceText);
     case LaunchMode::webHost:
-        std::printf("The web host is not available in this build.\n");
-        return 1;
+        cadenzo::runWebHost();
+        return 0;
     }
     return 1;
 }
