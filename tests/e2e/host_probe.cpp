@@ -2,7 +2,7 @@
 // bridge, same window) and drives the loaded page from outside.
 //
 //   host_probe --verdict [--scenario file.js]... [--timeout seconds] [--load-timeout seconds]
-//   host_probe --run-for seconds [--load-timeout seconds]
+//   host_probe --run-for seconds [--resize WxH] [--load-timeout seconds]
 //
 // Each finished page load prints "host_probe: finished <address>".
 // --verdict waits for the page to set window.__probeResult to an object,
@@ -15,6 +15,8 @@
 // an address load.
 #include "CadenzoPlayer/bridge/WebHost.hpp"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -27,6 +29,8 @@ struct Probe {
     std::string scenario;
     bool verdict = false;
     double runFor = 0;
+    int resizeWidth = 0;
+    int resizeHeight = 0;
     double timeoutSeconds = 60;
     bool started = false;
     int status = 2;
@@ -94,18 +98,35 @@ gboolean onTimeout(gpointer) {
     return G_SOURCE_REMOVE;
 }
 
+gboolean resize(gpointer) {
+    gtk_window_resize(GTK_WINDOW(cadenzo::hostState().window), probe.resizeWidth, probe.resizeHeight);
+    return G_SOURCE_REMOVE;
+}
+
 gboolean onRunOver(gpointer) {
     const cadenzo::HostState& host = cadenzo::hostState();
     const bool open = host.webView && gtk_widget_get_visible(host.window);
     std::cout << "host_probe: window " << (open ? "open" : "gone") << std::endl;
-    if (open && webkit_web_view_is_loading(host.webView)) std::cout << "host_probe: still loading" << std::endl;
-    quitWith(open ? 0 : 2);
+    if (!open) {
+        quitWith(2);
+        return G_SOURCE_REMOVE;
+    }
+    if (webkit_web_view_is_loading(host.webView)) std::cout << "host_probe: still loading" << std::endl;
+    GtkWindow* window = GTK_WINDOW(host.window);
+    int width = 0, height = 0, x = 0, y = 0;
+    gtk_window_get_size(window, &width, &height);
+    gtk_window_get_position(window, &x, &y);
+    std::cout << "host_probe: window \"" << gtk_window_get_title(window) << "\" " << width << "x" << height << " at "
+              << x << "," << y << (gtk_window_get_resizable(window) ? ", resizable" : "")
+              << "\nhost_probe: web view " << gtk_widget_get_allocated_width(GTK_WIDGET(host.webView)) << "x"
+              << gtk_widget_get_allocated_height(GTK_WIDGET(host.webView)) << std::endl;
+    quitWith(0);
     return G_SOURCE_REMOVE;
 }
 
 int usage() {
     std::cerr << "usage: host_probe --verdict [--scenario file.js]... [--timeout seconds] [--load-timeout seconds]\n"
-                 "       host_probe --run-for seconds [--load-timeout seconds]\n";
+                 "       host_probe --run-for seconds [--resize WxH] [--load-timeout seconds]\n";
     return 2;
 }
 
@@ -130,6 +151,8 @@ int main(int argc, char** argv) {
             probe.verdict = true;
         } else if (arg == "--run-for") {
             probe.runFor = std::atof(value);
+        } else if (arg == "--resize") {
+            if (std::sscanf(value, "%dx%d", &probe.resizeWidth, &probe.resizeHeight) != 2) return usage();
         } else if (arg == "--load-timeout") {
             options.loadTimeoutSeconds = std::atof(value);
         } else if (arg == "--timeout") {
@@ -156,6 +179,8 @@ int main(int argc, char** argv) {
     };
     if (probe.runFor > 0) {
         g_timeout_add(static_cast<guint>(probe.runFor * 1000), onRunOver, nullptr);
+        const double resizeAt = std::max(probe.runFor - 1, 0.0);
+        if (probe.resizeWidth > 0) g_timeout_add(static_cast<guint>(resizeAt * 1000), resize, nullptr);
     } else {
         g_timeout_add(static_cast<guint>(probe.timeoutSeconds * 1000), onTimeout, nullptr);
     }

@@ -4,7 +4,7 @@
 # bridge needs a device and a loopback HTTP server where a page must go wrong.
 # One scenario per run:
 #   web_host.sh self_test | self_test_no_reply | bridge_page | bundle_page | missing_page |
-#               failed_after_start | timeout_after_start | timeout_before_start | second_load
+#               failed_after_start | timeout_after_start | timeout_before_start | window | second_load
 # PLAYER, HOST_PROBE, HTTP_STUB, WAV_CHECK and NODE name the programs.
 set -uo pipefail
 
@@ -160,12 +160,23 @@ case "${1:-}" in
     ! grep -q '^host_probe: finished' "$work/out" || fail "an abandoned load counted as finished"
     ! grep -q '^host_probe: still loading' "$work/out" || fail "the load was not given up"
     ;;
+  window)
+    # Titled, 900 by 700, centred on the 1280 by 1024 screen, resizable, the web view filling it.
+    alone LOAD_URL="$(page_url keeps-callback.html)" "${display[@]}" "$HOST_PROBE" --run-for 2
+    expect_status 0
+    expect_output "host_probe: finished $(page_url keeps-callback.html)" "host_probe: window open" \
+      'host_probe: window "CadenzoPlayer (bridge prototype)" 900x700 at 190,162, resizable' \
+      "host_probe: web view 900x700"
+    expect_failure_lines 0
+    ;;
   second_load)
-    # The page goes on to another address: each finished load is seen.
-    alone LOAD_URL="$(page_url navigate-twice.html)" "${display[@]}" "$HOST_PROBE" --run-for 4
+    # The page goes on to another address: each finished load is seen. The web view follows a resized window.
+    alone LOAD_URL="$(page_url navigate-twice.html)" "${display[@]}" "$HOST_PROBE" --run-for 4 --resize 1000x600
     expect_status 0
     expect_output "host_probe: finished $(page_url navigate-twice.html)" \
-      "host_probe: finished $(page_url navigate-twice.html)?again" "host_probe: window open"
+      "host_probe: finished $(page_url navigate-twice.html)?again" "host_probe: window open" \
+      'host_probe: window "CadenzoPlayer (bridge prototype)" 1000x600 at 190,162, resizable' \
+      "host_probe: web view 1000x600"
     expect_failure_lines 0
     ;;
   *)
