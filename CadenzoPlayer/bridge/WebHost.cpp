@@ -122,8 +122,9 @@ HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& 
     // Installed in every run; it acts only in a self-test.
     host->navigationLogger->onFinish = selfTestOnFinish;
 
+    // A self-test run shows the window but leaves the focus where it is.
+    if (host->selfTestEnabled) gtk_window_set_focus_on_map(GTK_WINDOW(window), FALSE);
     gtk_widget_show_all(window);
-    // A self-test run leaves the focus where it is.
     if (!host->selfTestEnabled) gtk_window_present(GTK_WINDOW(window));
     return *host;
 }
