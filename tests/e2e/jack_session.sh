@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command against a private JACK server with a dummy backend.
 #
-#   jack_session.sh [--rate R] [--channels N] [--period P] [--record FILE]
+#   jack_session.sh [--rate R] [--channels N] [--period P (1024)] [--record FILE]
 #                   [--kill-server-after SECONDS] [--kill-signal SIG] [--timeout SECONDS] -- COMMAND [ARGS...]
 #
 # The server gets a name of its own, so nothing else on the machine is touched
@@ -12,12 +12,14 @@
 # server only for a server of the same name, and has few slots. With --record, the server's monitor ports (what
 # reached system:playback_1..N) are written to a multichannel WAV file while
 # the command runs. With --kill-server-after, the server is killed that long
-# after the command started. Everything started here is stopped by process id
+# after the command started. The period is long (21 ms at 48 kHz) because no
+# client runs with real-time priority here: on a busy machine a short period
+# lets the recorder miss cycles, which shortens the recording. Everything started here is stopped by process id
 # on the way out. The exit status is the command's (124 when it timed out), or
 # 77 when JACK or jack_capture is not installed.
 set -uo pipefail
 
-rate=48000 channels=8 period=256 record="" kill_after="" kill_signal=KILL time_limit=30
+rate=48000 channels=8 period=1024 record="" kill_after="" kill_signal=KILL time_limit=30
 while [ $# -gt 0 ]; do
   case "$1" in
     --rate) rate=$2; shift 2 ;;

@@ -3,7 +3,7 @@
 # same host, under a virtual X display, with a private JACK server where the
 # bridge needs a device and a loopback HTTP server where a page must go wrong.
 # One scenario per run:
-#   web_host.sh self_test | self_test_no_reply | bridge_page | bundle_page | missing_page |
+#   web_host.sh self_test | self_test_no_reply | bridge_page | control_page | bundle_page | missing_page |
 #               failed_after_start | timeout_after_start | timeout_before_start | window | second_load
 # PLAYER, HOST_PROBE, HTTP_STUB, WAV_CHECK and NODE name the programs.
 set -uo pipefail
@@ -114,6 +114,32 @@ case "${1:-}" in
     read -r cue_from cue_to < <(sound_span 7)
     holds "$click_to - $click_from > 1.0 && $click_to - $click_from < 2.6" || fail "clicks $click_from..$click_to s"
     holds "$cue_to - $click_from < 1.0" || fail "cues went on until $cue_to s (clicks from $click_from s)"
+    ;;
+  control_page)
+    # The bundled control page driven through its own controls (control-page-drive.js): song,
+    # pad, routing, play, cues muted 1.5 s after the answer, stop 1 s later, then a test tone.
+    in_session --timeout 90 --record "$work/take.wav" -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$HOST_PROBE" \
+      --verdict --scenario "$here/../page/ui-helpers.js" --scenario "$here/control-page-drive.js" --timeout 80
+    expect_status 0
+    "$WAV_CHECK" "$work/take.wav" >"$work/report" || fail "no recording"
+    cat "$work/report"
+    for c in 1 2 3 4 5 6 7 8; do
+      read -r from to < <(sound_span "$c")
+      case "$c" in
+        3|4|5|7) holds "$from >= 0" || fail "channel $c is silent" ;;
+        *) holds "$from < 0" || fail "channel $c carries sound" ;;
+      esac
+    done
+    frequency=$(awk '$1 == "channel" && $2 == "4:" { print $8 }' "$work/report")
+    holds "$frequency > 438 && $frequency < 442" || fail "the tone is at $frequency Hz"
+    # The song would last 5 s with cues until 3.4 s; the stop and the mute cut both short,
+    # and the pad fades out over 1.5 s after the stop.
+    read -r click_from click_to < <(sound_span 5)
+    read -r cue_from cue_to < <(sound_span 7)
+    read -r pad_from pad_to < <(sound_span 3)
+    holds "$click_to - $click_from > 1.5 && $click_to - $click_from < 4.0" || fail "clicks $click_from..$click_to s"
+    holds "$cue_to - $click_from < 2.6" || fail "cues went on until $cue_to s (clicks from $click_from s)"
+    holds "$pad_to - $click_to > 1.0 && $pad_to - $click_to < 2.0" || fail "pad until $pad_to s, clicks until $click_to s"
     ;;
   bundle_page)
     # The bundled page, not LOAD_URL, and it may read the files beside it.
