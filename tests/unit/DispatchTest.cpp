@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/dispatch/GLibMainThread.hpp"
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
 #include "CadenzoPlayer/dispatch/SerialQueue.hpp"
+#include "ErrorText.hpp"
 
 #include <gtest/gtest.h>
 
@@ -101,14 +102,8 @@ TEST(SerialQueue, SyncReturnsTheValueOrRethrows) {
     queue.sync([&] { ran = true; });
     EXPECT_TRUE(ran);
 
-    try {
-        queue.sync([]() -> double { throw Error("SongPlayer", 2, "Couldn't select device: -50"); });
-        ADD_FAILURE() << "the error did not reach the caller";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.domain(), "SongPlayer");
-        EXPECT_EQ(error.code(), 2);
-        EXPECT_EQ(error.description(), "Couldn't select device: -50");
-    }
+    const auto failing = []() -> double { throw Error("SongPlayer", 2, "Couldn't select device"); };
+    EXPECT_EQ(errorText([&] { queue.sync(failing); }), "SongPlayer 2: Couldn't select device");
     EXPECT_EQ(queue.sync([] { return 5; }), 5);
 }
 

@@ -1,6 +1,7 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/audio/SystemDeviceBackends.hpp"
+#include "VirtualDeviceFixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,23 +15,6 @@
 using namespace cadenzo;
 
 namespace {
-
-// A backend of one api that lists what it is given and records what it opens.
-class FakeApi final : public DeviceBackend {
-public:
-    FakeApi(std::string api, std::vector<BackendDevice> devices) : api_(std::move(api)), devices_(std::move(devices)) {}
-    std::vector<BackendDevice> devices() override { return devices_; }
-    bool ownsUid(const std::string& uid) const override { return uidApi(uid) == api_; }
-    std::unique_ptr<DeviceStream> openStream(const std::string& uid, double, DeviceRenderCallback&) override {
-        opened.push_back(uid);
-        throwDeviceOpenFailure(uid, "fake");
-    }
-    std::vector<std::string> opened;
-
-private:
-    std::string api_;
-    std::vector<BackendDevice> devices_;
-};
 
 struct NullCallback final : DeviceRenderCallback {
     void renderDevice(float* const*, std::uint32_t, std::uint32_t) noexcept override {}
@@ -73,27 +57,22 @@ bool jackServerRunning(const std::string& name) {
 } // namespace
 
 TEST(CompositeBackend, ListsApisInOrderWithOneDefaultAndOpensThroughTheOwner) {
-    auto jack = std::make_shared<FakeApi>("jack", std::vector<BackendDevice>{{"jack:system", "system", 8, true}});
-    auto alsa = std::make_shared<FakeApi>(
-        "alsa", std::vector<BackendDevice>{{"alsa:hw:A,0", "hw:A,0", 2, true}, {"alsa:hw:B,0", "hw:B,0", 4, false}});
+    auto jack = std::make_shared<RefusingBackend>(std::vector<BackendDevice>{{"jack:system", "system", 8, true}},
+                                                  "fake", "jack");
+    auto alsa = std::make_shared<RefusingBackend>(
+        std::vector<BackendDevice>{{"alsa:hw:A,0", "hw:A,0", 2, true}, {"alsa:hw:B,0", "hw:B,0", 4, false}}, "fake",
+        "alsa");
     CompositeDeviceBackend composite({jack, alsa});
-    const auto devices = composite.devices();
-    ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[0], (BackendDevice{"jack:system", "system", 8, true}));
-    EXPECT_EQ(devices[1], (BackendDevice{"alsa:hw:A,0", "hw:A,0", 2, false}));
-    EXPECT_EQ(devices[2].uid, "alsa:hw:B,0");
-
+    EXPECT_EQ(composite.devices(), (std::vector<BackendDevice>{{"jack:system", "system", 8, true},
+                                                               {"alsa:hw:A,0", "hw:A,0", 2, false},
+                                                               {"alsa:hw:B,0", "hw:B,0", 4, false}}));
     NullCallback callback;
-    EXPECT_THROW(composite.openStream("alsa:hw:B,0", 48000, callback), Error);
+    EXPECT_EQ(errorText([&] { composite.openStream("alsa:hw:B,0", 48000, callback); }),
+              "AudioEngine 4: Could not open output device alsa:hw:B,0: fake");
     EXPECT_EQ(alsa->opened, std::vector<std::string>{"alsa:hw:B,0"});
     EXPECT_TRUE(jack->opened.empty());
-    try {
-        composite.openStream("pulse:Sink", 48000, callback);
-        FAIL() << "opened a device of no api";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.domain(), "AudioEngine");
-        EXPECT_EQ(error.description(), "Could not open output device pulse:Sink: no such device");
-    }
+    EXPECT_EQ(errorText([&] { composite.openStream("pulse:Sink", 48000, callback); }),
+              "AudioEngine 4: Could not open output device pulse:Sink: no such device");
 }
 
 TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet) {

@@ -99,7 +99,8 @@ TEST_F(TestTone, FailuresCarryTheirCodeAndPlayNothing) {
     // The engine's own start error is passed on unchanged.
     setDeviceBackendForTesting(std::make_shared<RefusingBackend>(
         std::vector<BackendDevice>{{"virtual:Locked", "Locked", 2, true}}, "the device is busy"));
-    EXPECT_EQ(errorOf("Locked", 2, 2), "AudioEngine 4: Could not open output device virtual:Locked: the device is busy");
+    EXPECT_EQ(errorOf("Locked", 2, 2),
+              "AudioEngine 4: Could not open output device virtual:Locked: the device is busy");
     EXPECT_TRUE(waits.empty());
 }
 

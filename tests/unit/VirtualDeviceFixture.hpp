@@ -1,6 +1,7 @@
 #pragma once
 
-#include "CadenzoPlayer/Error.hpp"
+#include "ErrorText.hpp"
+
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/audio/PcmBuffer.hpp"
 #include "CadenzoPlayer/audio/VirtualDeviceBackend.hpp"
@@ -66,17 +67,6 @@ private:
     std::string reason_;
     std::string api_;
 };
-
-// "Domain code: description" of the cadenzo::Error that `body` throws, or "no error".
-template <class Body>
-std::string errorText(Body&& body) {
-    try {
-        body();
-    } catch (const cadenzo::Error& error) {
-        return error.domain() + " " + std::to_string(error.code()) + ": " + error.description();
-    }
-    return "no error";
-}
 
 // Index of the first non-zero sample, or -1.
 inline long firstSound(const std::vector<float>& samples) {
