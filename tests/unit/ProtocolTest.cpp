@@ -52,35 +52,22 @@ json payload(const std::string& script) {
 
 } // namespace
 
-TEST(ProtocolMalformed, BodiesThatAreNotRequestObjects) {
-    const json bodies[] = {
-        json::array({1, 2}),
-        "listDevices",
-        42,
-        nullptr,
-        json::object(),
-        json{{"requestId", 7}},
-        json{{"type", 1}, {"requestId", 7}},
-        json{{"type", nullptr}, {"requestId", "a"}},
-        json{{"type", json::array({"listDevices"})}},
-    };
-    for (const json& body : bodies) {
-        const auto error = errorOf(parseMessage(body));
-        ASSERT_TRUE(error) << body;
-        EXPECT_EQ(error->result, malformed) << body;
-        EXPECT_FALSE(error->requestId) << body;
-        // The script never carries a requestId for these.
-        EXPECT_EQ(payload(*deliveryScript(error->result, error->requestId)), malformed);
+TEST(ProtocolMalformed, AnythingButAnObjectWithAStringTypeIsMalformedWithoutAnId) {
+    std::vector<ParsedMessage> parsed;
+    for (const json& body : {json::array({1, 2}), json("listDevices"), json(42), json(nullptr), json::object(),
+                             json{{"requestId", 7}}, json{{"type", 1}, {"requestId", 7}},
+                             json{{"type", nullptr}, {"requestId", "a"}}, json{{"type", json::array({"stopSong"})}}}) {
+        parsed.push_back(parseMessage(body));
     }
-}
-
-TEST(ProtocolMalformed, TextThatIsNotAJsonObject) {
     for (const char* text : {"", "undefined", "{", "{\"type\":\"stopSong\"} x", "[{\"type\":\"stopSong\"}]",
                              "\"stopSong\"", "{\"type\":\"stop\xFFSong\"}"}) {
-        const auto error = errorOf(parseMessageText(text));
-        ASSERT_TRUE(error) << text;
-        EXPECT_EQ(error->result, malformed) << text;
-        EXPECT_FALSE(error->requestId) << text;
+        parsed.push_back(parseMessageText(text));
+    }
+    for (std::size_t i = 0; i < parsed.size(); ++i) {
+        const auto error = errorOf(parsed[i]);
+        ASSERT_TRUE(error) << "message " << i;
+        EXPECT_EQ(error->result, malformed) << "message " << i;
+        EXPECT_FALSE(error->requestId) << "message " << i;
     }
     EXPECT_TRUE(requestOf(parseMessageText(" {\"type\":\"stopSong\",\"requestId\":1}\n")));
 }
@@ -113,7 +100,6 @@ TEST(ProtocolUnknownType, TypeIsComparedExactlyAndEchoedUnchanged) {
         const auto error = errorOf(parseMessage(json{{"type", type}, {"requestId", "r1"}}));
         ASSERT_TRUE(error) << type;
         EXPECT_EQ(error->result, (json{{"ok", false}, {"error", "Unknown message type: " + type}})) << type;
-        EXPECT_FALSE(error->result.contains("type"));
         ASSERT_TRUE(error->requestId);
         EXPECT_EQ(*error->requestId, "r1");
     }
@@ -138,12 +124,10 @@ TEST(ProtocolRequestId, EveryJsonTypeComesBackUnchanged) {
                 result = errorOf(parsed)->result;
             }
             ASSERT_TRUE(carried) << id << " " << type;
-            EXPECT_EQ(*carried, id);
-            EXPECT_EQ(carried->type(), id.type()) << id;
-            const json delivered = payload(*deliveryScript(result, carried));
-            EXPECT_EQ(delivered["requestId"], id);
-            // Same text on the wire: 7 stays 7, "7" stays "7".
-            EXPECT_EQ(delivered["requestId"].dump(), id.dump());
+            // Same value and the same text on the wire: 7 stays 7 (not 7.0), "7" stays "7".
+            const json delivered = payload(*deliveryScript(result, carried))["requestId"];
+            EXPECT_EQ(delivered, id);
+            EXPECT_EQ(delivered.dump(), id.dump());
         }
     }
 }

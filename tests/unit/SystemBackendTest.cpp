@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 using namespace cadenzo;
@@ -19,31 +17,6 @@ namespace {
 struct NullCallback final : DeviceRenderCallback {
     void renderDevice(float* const*, std::uint32_t, std::uint32_t) noexcept override {}
 };
-
-// Everything written to standard output and standard error while `body` runs.
-template <class Body>
-std::string consoleOutputOf(Body body) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    char path[] = "/tmp/cadenzo-console-XXXXXX";
-    const int file = mkstemp(path);
-    const int savedOut = dup(1), savedErr = dup(2);
-    dup2(file, 1);
-    dup2(file, 2);
-    body();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-    close(file);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::remove(path);
-    return text.str();
-}
 
 bool jackServerRunning(const std::string& name) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
@@ -81,24 +54,24 @@ TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet)
     const std::string absent = "cadenzo-unit-absent-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", absent.c_str(), 1);
 
+    // Captured at the descriptors, so whatever the audio libraries print shows too.
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     std::vector<BackendDevice> devices;
     std::string failure;
-    const std::string console = consoleOutputOf([&] {
+    {
         auto backend = DeviceLayer::makeSystemBackend();
         devices = backend->devices();
         NullCallback callback;
-        try {
-            backend->openStream("jack:system", 48000, callback);
-        } catch (const Error& error) {
-            failure = error.description();
-        }
-    });
+        failure = errorText([&] { backend->openStream("jack:system", 48000, callback); });
+    }
+    const std::string console = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
 
     if (previous) setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1);
     else unsetenv("JACK_DEFAULT_SERVER");
 
     for (const auto& device : devices) EXPECT_NE(uidApi(device.uid), "jack") << device.uid;
-    EXPECT_EQ(failure, "Could not open output device jack:system: the JACK server is not running");
+    EXPECT_EQ(failure, "AudioEngine 4: Could not open output device jack:system: the JACK server is not running");
     EXPECT_EQ(console, "");
     EXPECT_FALSE(jackServerRunning(absent));
     EXPECT_STREQ(std::getenv("JACK_NO_START_SERVER"), "1");
