@@ -232,12 +232,16 @@ TEST_F(SongPlayerTest, StopWithoutAPadStopsAtOnceAndASecondStopCutsAFade) {
     EXPECT_TRUE(player->state().fadingOutEngines.empty());
 }
 
-TEST_F(SongPlayerTest, ASongStopsItselfTwoSecondsAfterItsEnd) {
-    const double total = play(Song{.countInBars = 0, .entries = {{"V", 1}}});  // one bar at 240 bpm
-    ASSERT_DOUBLE_EQ(total, 1.0);
+TEST_F(SongPlayerTest, ASongStopsItselfTwoSecondsAfterItsEndAndATakeOverCancelsTheOldAutoStop) {
+    // One bar at 240 bpm, due to stop at 3 s, taken over at once by two bars, due at 4 s.
+    ASSERT_DOUBLE_EQ(play(Song{.countInBars = 0, .entries = {{"V", 1}}}), 1.0);
+    const auto first = player->state().engine;
+    ASSERT_DOUBLE_EQ(play(Song{.countInBars = 0, .entries = {{"V", 2}}}), 2.0);
     const auto engine = player->state().engine;
-    std::this_thread::sleep_for(2500ms);
+    std::this_thread::sleep_for(3500ms);
     EXPECT_TRUE(engine->isRunning()) << "stopped before total + 2 s";
+    EXPECT_TRUE(first->isRunning()) << "the old song sounds until the next stop";
+    EXPECT_TRUE(player->state().autoStopPending);
     std::this_thread::sleep_for(1500ms);
     EXPECT_FALSE(engine->isRunning());
     const auto finished = player->state();
