@@ -33,7 +33,8 @@ TEST(ClickEvents, SectionsShorterThanABarStillGetOne) {
 
 TEST(ClickEvents, NothingToClick) {
     // No sections, no beats per bar, negative everything.
-    for (const auto& nothing : {ClickTrack::makeClickEvents(4, 0, {}, 120), ClickTrack::makeClickEvents(0, 2, {4, 4}, 120),
+    for (const auto& nothing : {ClickTrack::makeClickEvents(4, 0, {}, 120),
+                                ClickTrack::makeClickEvents(0, 2, {4, 4}, 120),
                                 ClickTrack::makeClickEvents(-4, -1, {1}, 120)}) {
         EXPECT_TRUE(nothing.events.empty());
         EXPECT_EQ(nothing.totalDuration, 0.0);

@@ -54,9 +54,10 @@ json payload(const std::string& script) {
 
 TEST(ProtocolMalformed, AnythingButAnObjectWithAStringTypeIsMalformedWithoutAnId) {
     std::vector<ParsedMessage> parsed;
-    for (const json& body : {json::array({1, 2}), json("listDevices"), json(42), json(nullptr), json::object(),
-                             json{{"requestId", 7}}, json{{"type", 1}, {"requestId", 7}},
-                             json{{"type", nullptr}, {"requestId", "a"}}, json{{"type", json::array({"stopSong"})}}}) {
+    for (const json& body :
+         {json::array({1, 2}), json("listDevices"), json(42), json(nullptr), json::object(), json{{"requestId", 7}},
+          json{{"type", 1}, {"requestId", 7}}, json{{"type", nullptr}, {"requestId", "a"}},
+          json{{"type", json::array({"listDevices"})}}}) {
         parsed.push_back(parseMessage(body));
     }
     for (const char* text : {"", "undefined", "{", "{\"type\":\"stopSong\"} x", "[{\"type\":\"stopSong\"}]",
