@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <thread>
 
 using namespace cadenzo;
@@ -18,22 +19,20 @@ PcmBufferPtr constantBuffer(std::uint32_t channels, std::uint32_t channel, std::
     return rampBuffer(channels, channel, frames, value, 0.0f);
 }
 
-// Index of the first non-zero sample, or -1.
-long firstSound(const std::vector<float>& samples) {
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (samples[i] != 0.0f) return static_cast<long>(i);
-    }
-    return -1;
+// Each listed frame of `samples` holds exactly its value.
+void expectSamples(const std::vector<float>& samples, std::initializer_list<std::pair<std::size_t, float>> expected) {
+    for (const auto& [frame, value] : expected) EXPECT_EQ(samples.at(frame), value) << "frame " << frame;
 }
-
-bool allZero(const std::vector<float>& samples) { return firstSound(samples) < 0; }
 
 class Engine : public VirtualDevices {
 protected:
-    // A running engine with one node on device `name`.
-    AudioPlayerNodePtr startEngine(AudioEngine& engine, const std::string& name, std::uint32_t channels) {
+    static void prepare(AudioEngine& engine, const std::string& name, std::uint32_t channels) {
         EXPECT_EQ(engine.selectDevice(idOf(name)), AudioEngine::statusOk);
         engine.setFormat({48000, channels});
+    }
+    // A running engine with one node on device `name`.
+    static AudioPlayerNodePtr startEngine(AudioEngine& engine, const std::string& name, std::uint32_t channels) {
+        prepare(engine, name, channels);
         auto node = std::make_shared<AudioPlayerNode>();
         engine.attach(node);
         engine.start();
@@ -43,49 +42,25 @@ protected:
 
 } // namespace
 
-TEST_F(Engine, ScheduledBuffersSoundAtTheirSampleTimesOnTheirChannelOnly) {
-    backend->addDevice("A", 4);
+TEST_F(Engine, ScheduledBuffersSoundAtTheirSampleTimesOnTheirChannelsAndOverlapsMix) {
+    backend->addDevice("A", 3);
     AudioEngine engine;
-    auto node = startEngine(engine, "A", 4);
-    node->scheduleBuffer(rampBuffer(4, 1, 10, 1.0f), 100);
-    node->scheduleBuffer(rampBuffer(4, 1, 10, 100.0f), 250);  // across the first block boundary
+    auto node = startEngine(engine, "A", 3);
+    node->scheduleBuffer(rampBuffer(3, 1, 10, 1.0f), 100);
+    node->scheduleBuffer(rampBuffer(3, 1, 10, 100.0f), 250);  // across the first block boundary
+    node->scheduleBuffer(rampBuffer(3, 0, 300, 1.0f), 0);
+    node->scheduleBuffer(constantBuffer(3, 0, 200, 0.5f), 200);
     node->play();
-    ASSERT_TRUE(backend->render("A", 1024));
+    ASSERT_TRUE(backend->render("A", 512));
 
-    const auto recorded = backend->recording("A");
-    ASSERT_EQ(recorded.size(), 4u);
-    ASSERT_EQ(recorded[1].size(), 1024u);
-    for (std::size_t f = 0; f < 1024; ++f) {
-        float expected = 0.0f;
-        if (f >= 100 && f < 110) expected = static_cast<float>(f - 100 + 1);
-        if (f >= 250 && f < 260) expected = static_cast<float>(100 + (f - 250));
-        ASSERT_EQ(recorded[1][f], expected) << "frame " << f;
+    std::vector<std::vector<float>> expected(3, std::vector<float>(512, 0.0f));
+    for (std::size_t i = 0; i < 10; ++i) {
+        expected[1][100 + i] = static_cast<float>(1 + i);
+        expected[1][250 + i] = static_cast<float>(100 + i);
     }
-    EXPECT_TRUE(allZero(recorded[0]));
-    EXPECT_TRUE(allZero(recorded[2]));
-    EXPECT_TRUE(allZero(recorded[3]));
-}
-
-TEST_F(Engine, OverlappingBuffersMixEachAtItsOwnTime) {
-    backend->addDevice("A", 2);
-    AudioEngine engine;
-    auto node = startEngine(engine, "A", 2);
-    node->scheduleBuffer(rampBuffer(2, 0, 300, 1.0f), 0);
-    node->scheduleBuffer(constantBuffer(2, 0, 200, 0.5f), 200);
-    node->scheduleBuffer(constantBuffer(2, 1, 50, -2.0f), 200);
-    node->play();
-    backend->render("A", 512);
-
-    const auto recorded = backend->recording("A");
-    EXPECT_EQ(recorded[0][199], 200.0f);
-    EXPECT_EQ(recorded[0][200], 201.5f);
-    EXPECT_EQ(recorded[0][299], 300.5f);
-    EXPECT_EQ(recorded[0][300], 0.5f);
-    EXPECT_EQ(recorded[0][399], 0.5f);
-    EXPECT_EQ(recorded[0][400], 0.0f);
-    EXPECT_EQ(firstSound(recorded[1]), 200);
-    EXPECT_EQ(recorded[1][249], -2.0f);
-    EXPECT_EQ(recorded[1][250], 0.0f);
+    for (std::size_t i = 0; i < 300; ++i) expected[0][i] += static_cast<float>(1 + i);
+    for (std::size_t i = 200; i < 400; ++i) expected[0][i] += 0.5f;
+    EXPECT_EQ(backend->recording("A"), expected);
 }
 
 TEST_F(Engine, AsSoonAsPossibleFollowsTheQueueOrTheCurrentPosition) {
@@ -103,57 +78,35 @@ TEST_F(Engine, AsSoonAsPossibleFollowsTheQueueOrTheCurrentPosition) {
     node->scheduleBuffer(rampBuffer(1, 0, 10, 1.0f), 1020);
     backend->render("A", 256);
 
-    const auto recorded = backend->recording("A");
-    const auto& samples = recorded[0];
-    EXPECT_EQ(samples[0], 1.0f);
-    EXPECT_EQ(samples[9], 1.0f);
-    EXPECT_EQ(samples[10], 2.0f);
-    EXPECT_EQ(samples[19], 2.0f);
-    EXPECT_EQ(samples[20], 0.0f);
-    EXPECT_EQ(samples[511], 0.0f);
-    EXPECT_EQ(samples[512], 3.0f);
-    EXPECT_EQ(samples[521], 3.0f);
-    EXPECT_EQ(samples[522], 0.0f);
-    EXPECT_EQ(samples[1023], 0.0f);
-    EXPECT_EQ(samples[1024], 5.0f);
-    EXPECT_EQ(samples[1029], 10.0f);
-    EXPECT_EQ(samples[1030], 0.0f);
+    expectSamples(backend->recording("A")[0], {{0, 1.0f}, {9, 1.0f}, {10, 2.0f}, {19, 2.0f}, {20, 0.0f},
+                                               {511, 0.0f}, {512, 3.0f}, {521, 3.0f}, {522, 0.0f},
+                                               {1023, 0.0f}, {1024, 5.0f}, {1029, 10.0f}, {1030, 0.0f}});
 }
 
 TEST_F(Engine, VolumeScalesFromTheNextBlock) {
     backend->addDevice("A", 1);
     AudioEngine engine;
     auto node = startEngine(engine, "A", 1);
-    node->setVolume(0.5f);
-    EXPECT_EQ(node->volume(), 0.5f);
     node->scheduleBuffer(constantBuffer(1, 0, 1024, 1.0f), 0);
     node->play();
-    backend->render("A", 256);
-    node->setVolume(0.25f);
-    backend->render("A", 256);
-    node->setVolume(0.0f);
-    backend->render("A", 256);
-
-    const auto recorded = backend->recording("A");
-    const auto& samples = recorded[0];
-    EXPECT_EQ(samples[0], 0.5f);
-    EXPECT_EQ(samples[255], 0.5f);
-    EXPECT_EQ(samples[256], 0.25f);
-    EXPECT_EQ(samples[511], 0.25f);
-    EXPECT_EQ(samples[512], 0.0f);
+    for (float volume : {0.5f, 0.25f, 0.0f}) {
+        node->setVolume(volume);
+        backend->render("A", 256);
+    }
+    expectSamples(backend->recording("A")[0], {{0, 0.5f}, {255, 0.5f}, {256, 0.25f}, {511, 0.25f}, {512, 0.0f}});
 }
 
-TEST_F(Engine, NodesStartedInOneGroupBeginOnTheSameSampleAcrossABlockBoundary) {
-    backend->addDevice("A", 4);
+TEST_F(Engine, NodesStartedTogetherBeginOnTheSameSample) {
+    backend->addDevice("A", 5);
     AudioEngine engine;
-    engine.selectDevice(idOf("A"));
-    engine.setFormat({48000, 4});
+    prepare(engine, "A", 5);
     std::vector<AudioPlayerNodePtr> nodes;
-    for (std::uint32_t c = 0; c < 4; ++c) {
+    for (std::uint32_t c = 0; c < 5; ++c) {
         nodes.push_back(std::make_shared<AudioPlayerNode>());
         engine.attach(nodes.back());
-        nodes.back()->scheduleBuffer(constantBuffer(4, c, 8, 1.0f), 0);
+        nodes.back()->scheduleBuffer(constantBuffer(5, c, 8, 1.0f), c == 4 ? 3 : 0);
     }
+    nodes[4]->play();  // before the engine starts: it begins with the engine's first block
     engine.start();
     backend->render("A", 100);
 
@@ -171,31 +124,9 @@ TEST_F(Engine, NodesStartedInOneGroupBeginOnTheSameSampleAcrossABlockBoundary) {
     backend->render("A", 100);
 
     const auto recorded = backend->recording("A");
-    EXPECT_EQ(firstSound(recorded[0]), 100);
-    EXPECT_EQ(firstSound(recorded[1]), 150);
-    EXPECT_EQ(firstSound(recorded[2]), 250);
-    EXPECT_EQ(firstSound(recorded[3]), 250);
-}
-
-TEST_F(Engine, NodesPlayedBeforeTheEngineStartsBeginWithItsFirstBlock) {
-    backend->addDevice("A", 2);
-    AudioEngine engine;
-    engine.selectDevice(idOf("A"));
-    engine.setFormat({48000, 2});
-    auto first = std::make_shared<AudioPlayerNode>();
-    auto second = std::make_shared<AudioPlayerNode>();
-    engine.attach(first);
-    engine.attach(second);
-    first->scheduleBuffer(constantBuffer(2, 0, 4, 1.0f), 3);
-    second->scheduleBuffer(constantBuffer(2, 1, 4, 1.0f), 3);
-    first->play();
-    second->play();
-    engine.start();
-    backend->render("A", 64);
-
-    const auto recorded = backend->recording("A");
-    EXPECT_EQ(firstSound(recorded[0]), 3);
-    EXPECT_EQ(firstSound(recorded[1]), 3);
+    std::vector<long> starts;
+    for (const auto& channel : recorded) starts.push_back(firstSound(channel));
+    EXPECT_EQ(starts, (std::vector<long>{100, 150, 250, 250, 3}));
 }
 
 TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndMixOntoItsFirstChannels) {
@@ -205,16 +136,13 @@ TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndMixOntoItsFirstChannels) {
     auto wideNode = startEngine(wide, "A", 4);
     EXPECT_EQ(backend->streamsOpened("A"), 1);
 
-    auto twoChannels = PcmBuffer::make({48000, 2}, 64);
+    auto twoChannels = PcmBuffer::make({48000, 2}, 64);  // one buffer carrying two signals
     twoChannels->setFrameLength(64);
     std::fill_n(twoChannels->writableChannel(0), 64, 1.0f);
     std::fill_n(twoChannels->writableChannel(1), 64, 2.0f);
-    auto fourChannels = PcmBuffer::make({48000, 4}, 64);
-    fourChannels->setFrameLength(64);
-    std::fill_n(fourChannels->writableChannel(0), 64, 0.25f);
-    std::fill_n(fourChannels->writableChannel(3), 64, 7.0f);  // beyond the device: dropped
     narrowNode->scheduleBuffer(twoChannels, 0);
-    wideNode->scheduleBuffer(fourChannels, 0);
+    wideNode->scheduleBuffer(constantBuffer(4, 0, 64, 0.25f), 0);
+    wideNode->scheduleBuffer(constantBuffer(4, 3, 64, 7.0f), 0);  // beyond the device: dropped
     narrowNode->play();
     wideNode->play();
     backend->render("A", 32);
@@ -226,11 +154,9 @@ TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndMixOntoItsFirstChannels) {
 
     auto recorded = backend->recording("A");
     ASSERT_EQ(recorded.size(), 3u);
-    EXPECT_EQ(recorded[0][0], 1.25f);
-    EXPECT_EQ(recorded[1][31], 2.0f);
-    EXPECT_TRUE(allZero(recorded[2]));
-    EXPECT_EQ(recorded[0][32], 0.25f);  // only the wide engine is left
-    EXPECT_EQ(recorded[1][32], 0.0f);
+    expectSamples(recorded[0], {{0, 1.25f}, {32, 0.25f}});  // then only the wide engine is left
+    expectSamples(recorded[1], {{31, 2.0f}, {32, 0.0f}});
+    EXPECT_TRUE(silent(recorded[2]));
 
     // The last engine to leave closes the stream; a new start opens another.
     wide.stop();
@@ -258,13 +184,11 @@ TEST_F(Engine, StoppingANodeForgetsItsBuffersAndRestartsItsTimeline) {
     node->play();
     backend->render("A", 2560);
 
-    const auto recorded = backend->recording("A");
-    const auto& samples = recorded[0];
+    const auto samples = backend->recording("A")[0];
     EXPECT_EQ(samples[255], 1.0f);
-    EXPECT_TRUE(std::all_of(samples.begin() + 256, samples.begin() + 512, [](float v) { return v == 0.0f; }));
-    EXPECT_EQ(samples[512 + 5], 1.0f);
-    EXPECT_EQ(samples[512 + 14], 10.0f);
-    EXPECT_TRUE(std::all_of(samples.begin() + 512 + 15, samples.end(), [](float v) { return v == 0.0f; }));
+    EXPECT_EQ(firstSound({samples.begin() + 256, samples.end()}), 256 + 5);
+    expectSamples(samples, {{512 + 5, 1.0f}, {512 + 14, 10.0f}});
+    EXPECT_TRUE(silent({samples.begin() + 512 + 15, samples.end()}));
 }
 
 TEST_F(Engine, BuffersAreReleasedOnceFinishedOrStopped) {
@@ -295,8 +219,6 @@ TEST_F(Engine, WithoutASelectionTheDefaultDevicePlays) {
     backend->setDefaultDevice("B");
     AudioEngine engine;
     engine.setFormat({48000, 1});
-    auto node = std::make_shared<AudioPlayerNode>();
-    engine.attach(node);
     engine.start();
     EXPECT_TRUE(backend->isStreamOpen("B"));
     EXPECT_FALSE(backend->isStreamOpen("A"));
@@ -314,14 +236,8 @@ TEST_F(Engine, DeviceSelectionReportsUnknownAndVanishedDevices) {
     EXPECT_EQ(AudioEngine().selectDevice(idOf("A")), AudioEngine::statusDeviceNotPresent);
 
     // The engine that selected it before it went fails to start, clearly.
-    try {
-        engine.start();
-        FAIL() << "started on a vanished device";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.domain(), "AudioEngine");
-        EXPECT_EQ(error.code(), AudioEngine::deviceUnavailable);
-        EXPECT_EQ(error.description(), "Could not open output device virtual:A: no such device");
-    }
+    EXPECT_EQ(errorText([&] { engine.start(); }),
+              "AudioEngine 4: Could not open output device virtual:A: no such device");
     EXPECT_FALSE(engine.isRunning());
     EXPECT_FALSE(DeviceLayer::shared().hasOpenStream(VirtualDeviceBackend::uidFor("A")));
 }
@@ -352,25 +268,14 @@ TEST_F(Engine, ADeviceThatVanishesWhilePlayingIsLeftCleanlyAndCanComeBack) {
 TEST_F(Engine, StartFailuresAreErrorsAndLeaveNothingRunning) {
     AudioEngine engine;
     engine.setFormat({48000, 2});
-    try {
-        engine.start();
-        FAIL() << "started without devices";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.code(), AudioEngine::noOutputDevice);
-        EXPECT_EQ(error.description(), "No output device is available");
-    }
+    const auto start = [&] { engine.start(); };
+    EXPECT_EQ(errorText(start), "AudioEngine 2: No output device is available");
 
     backend->addDevice("A", 2);
     engine.setFormat({48000, 0});
-    EXPECT_THROW(engine.start(), Error);
+    EXPECT_EQ(errorText(start), "AudioEngine 3: Unsupported output format: 0 channel(s) at 48000 Hz");
     engine.setFormat({44100, 2});
-    try {
-        engine.start();
-        FAIL() << "started at 44100 Hz";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.code(), AudioEngine::unsupportedFormat);
-        EXPECT_EQ(error.description(), "Unsupported output format: 2 channel(s) at 44100 Hz");
-    }
+    EXPECT_EQ(errorText(start), "AudioEngine 3: Unsupported output format: 2 channel(s) at 44100 Hz");
     EXPECT_FALSE(engine.isRunning());
     EXPECT_FALSE(backend->isStreamOpen("A"));
 
@@ -378,12 +283,7 @@ TEST_F(Engine, StartFailuresAreErrorsAndLeaveNothingRunning) {
     EXPECT_FALSE(engine.outputUnitAvailable());
     EXPECT_EQ(engine.selectDevice(1), AudioEngine::statusNoDeviceLayer);
     engine.setFormat({48000, 2});
-    try {
-        engine.start();
-        FAIL() << "started without a device layer";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.code(), AudioEngine::noDeviceLayer);
-    }
+    EXPECT_EQ(errorText(start), "AudioEngine 1: No audio device layer is available");
 }
 
 TEST_F(Engine, DeviceIdentifiersStayFixedForAUid) {
@@ -398,19 +298,15 @@ TEST_F(Engine, DeviceIdentifiersStayFixedForAUid) {
     ASSERT_EQ(after.size(), 3u);
     EXPECT_NE(before[0].id, before[1].id);
     EXPECT_NE(before[0].id, 0u);
-    const auto idFor = [&](const std::string& uid) {
-        for (const auto& d : after) {
-            if (d.uid == uid) return d.id;
-        }
-        return 0u;
-    };
-    EXPECT_EQ(idFor("virtual:A"), before[0].id);
-    EXPECT_EQ(idFor("virtual:B"), before[1].id);
-    EXPECT_NE(idFor("virtual:C"), before[0].id);
+    std::map<std::string, std::uint32_t> ids;
+    for (const auto& device : after) ids[device.uid] = device.id;
+    EXPECT_EQ(ids["virtual:A"], before[0].id);
+    EXPECT_EQ(ids["virtual:B"], before[1].id);
+    EXPECT_NE(ids["virtual:C"], before[0].id);
     EXPECT_EQ(DeviceLayer::shared().uidForId(before[1].id), "virtual:B");
 }
 
-TEST_F(Engine, ADeviceAtAnotherRateKeepsPitchAndTiming) {
+TEST_F(Engine, ADeviceAtAnotherRateKeepsLevelAndTiming) {
     backend->addDevice("R", 2, 44100.0);
     AudioEngine engine;
     auto node = startEngine(engine, "R", 2);
@@ -425,19 +321,9 @@ TEST_F(Engine, ADeviceAtAnotherRateKeepsPitchAndTiming) {
     node->play();
     backend->render("R", 2 * 44100);
 
+    // The resampler's own tests cover pitch; here both channels come through at level and on time.
     const auto recorded = backend->recording("R");
-    // Pitch: count rising zero crossings over the steady middle.
-    const auto& out = recorded[0];
-    std::vector<double> crossings;
-    for (std::size_t i = 4410; i + 1 < 80000; ++i) {
-        if (out[i] <= 0.0f && out[i + 1] > 0.0f) crossings.push_back(i + out[i] / (out[i] - out[i + 1]));
-    }
-    ASSERT_GT(crossings.size(), 100u);
-    const double frequency = (crossings.size() - 1) * 44100.0 / (crossings.back() - crossings.front());
-    EXPECT_NEAR(frequency, 440.0, 0.05);
-    const float peak = *std::max_element(out.begin() + 4410, out.begin() + 80000);
-    EXPECT_NEAR(peak, 0.25f, 0.0025f);
-
+    EXPECT_NEAR(peak({recorded[0].begin() + 4410, recorded[0].begin() + 80000}), 0.25f, 0.0025f);
     // Timing: the two ticks stay one second apart at the device's rate.
     const auto& tickOut = recorded[1];
     const auto peakNear = [&](std::size_t around) {
@@ -495,8 +381,7 @@ TEST_F(Engine, RenderingNeverTouchesTheHeap) {
 
     // The rendering above really did play and finish buffers.
     const auto recorded = backend->recording("A");
-    EXPECT_EQ(recorded[4][0], 0.5f);
-    EXPECT_EQ(recorded[4][300 * 80], 0.5f);
+    expectSamples(recorded[4], {{0, 0.5f}, {300 * 80, 0.5f}});
     EXPECT_EQ(recorded[1][1000], 1.0f);
     EXPECT_NE(backend->recording("R")[0][1000], 0.0f);
 
@@ -510,13 +395,13 @@ TEST_F(Engine, RenderingNeverTouchesTheHeap) {
     EXPECT_EQ(allocation_counter::frees(), 1u);
 }
 
-TEST(EngineRealTime, ADeviceThreadPlaysTheEngineWhileTheCallerWaits) {
-    auto backend = std::make_shared<VirtualDeviceBackend>(VirtualDeviceBackend::Mode::realTime, 256);
+TEST_F(Engine, ADeviceThreadPlaysTheEngineWhileTheCallerWaits) {
+    backend = std::make_shared<VirtualDeviceBackend>(VirtualDeviceBackend::Mode::realTime, 256);
+    setDeviceBackendForTesting(backend);
     backend->addDevice("T", 2);
-    auto previous = setDeviceBackendForTesting(backend);
     {
         AudioEngine engine;
-        engine.selectDevice(DeviceLayer::shared().idForUid(VirtualDeviceBackend::uidFor("T")));
+        engine.selectDevice(idOf("T"));
         engine.setFormat({48000, 2});
         auto node = std::make_shared<AudioPlayerNode>();
         engine.attach(node);
@@ -530,7 +415,6 @@ TEST(EngineRealTime, ADeviceThreadPlaysTheEngineWhileTheCallerWaits) {
         engine.stop();
     }
     const auto recorded = backend->recording("T");
-    setDeviceBackendForTesting(previous);
     ASSERT_GE(recorded[1].size(), 9600u);
     // The device thread may play a few silent blocks before the engine joins
     // its stream; the node's timeline starts on a block boundary after that.
@@ -540,6 +424,6 @@ TEST(EngineRealTime, ADeviceThreadPlaysTheEngineWhileTheCallerWaits) {
     ASSERT_LE(static_cast<std::size_t>(start) + 2401, recorded[1].size());
     for (std::size_t f = 0; f < 2400; ++f) ASSERT_EQ(recorded[1][start + f], static_cast<float>(f + 1)) << f;
     EXPECT_EQ(recorded[1][start + 2400], 0.0f);
-    EXPECT_TRUE(allZero(recorded[0]));
+    EXPECT_TRUE(silent(recorded[0]));
     EXPECT_FALSE(backend->isStreamOpen("T"));
 }

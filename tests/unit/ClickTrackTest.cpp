@@ -32,16 +32,13 @@ TEST(ClickEvents, SectionsShorterThanABarStillGetOne) {
 }
 
 TEST(ClickEvents, NothingToClick) {
-    const auto empty = ClickTrack::makeClickEvents(4, 0, {}, 120);
-    EXPECT_TRUE(empty.events.empty());
-    EXPECT_EQ(empty.totalDuration, 0.0);
-
-    const auto noBeats = ClickTrack::makeClickEvents(0, 2, {4, 4}, 120);
-    EXPECT_TRUE(noBeats.events.empty());
-    EXPECT_EQ(noBeats.totalDuration, 0.0);
-
-    const auto negative = ClickTrack::makeClickEvents(-4, -1, {1}, 120);
-    EXPECT_TRUE(negative.events.empty());
+    // No sections, no beats per bar, negative everything.
+    for (const auto& nothing : {ClickTrack::makeClickEvents(4, 0, {}, 120),
+                                ClickTrack::makeClickEvents(0, 2, {4, 4}, 120),
+                                ClickTrack::makeClickEvents(-4, -1, {1}, 120)}) {
+        EXPECT_TRUE(nothing.events.empty());
+        EXPECT_EQ(nothing.totalDuration, 0.0);
+    }
 
     // A negative count-in adds nothing but the song is still clicked.
     EXPECT_EQ(ClickTrack::makeClickEvents(4, -2, {1}, 120).events.size(), 4u);

@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/dispatch/GLibMainThread.hpp"
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
 #include "CadenzoPlayer/dispatch/SerialQueue.hpp"
+#include "ErrorText.hpp"
 
 #include <gtest/gtest.h>
 
@@ -101,14 +102,8 @@ TEST(SerialQueue, SyncReturnsTheValueOrRethrows) {
     queue.sync([&] { ran = true; });
     EXPECT_TRUE(ran);
 
-    try {
-        queue.sync([]() -> double { throw Error("SongPlayer", 2, "Couldn't select device: -50"); });
-        ADD_FAILURE() << "the error did not reach the caller";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.domain(), "SongPlayer");
-        EXPECT_EQ(error.code(), 2);
-        EXPECT_EQ(error.description(), "Couldn't select device: -50");
-    }
+    const auto failing = []() -> double { throw Error("SongPlayer", 2, "Couldn't select device"); };
+    EXPECT_EQ(errorText([&] { queue.sync(failing); }), "SongPlayer 2: Couldn't select device");
     EXPECT_EQ(queue.sync([] { return 5; }), 5);
 }
 
@@ -167,34 +162,39 @@ TEST(SerialQueue, DelayedTasksRunInDeadlineOrderWithDeadlinesTakenWhenPosted) {
     EXPECT_GE(elapsed.get(), 0.2);
 }
 
-TEST(SerialQueue, CancelBeforeTheDeadlinePreventsTheRunAndReleasesTheTask) {
-    SerialQueue queue("test.cancel");
+// Delayed tasks behave alike on a serial queue and on the pool.
+template <class Queue>
+class DelayedTasks : public ::testing::Test {};
+using QueueKinds = ::testing::Types<SerialQueue, ConcurrentPool>;
+TYPED_TEST_SUITE(DelayedTasks, QueueKinds);
+
+TYPED_TEST(DelayedTasks, RunOffTheCallersThreadNoEarlierThanTheirDeadlineUnlessCancelled) {
+    TypeParam queue("test.delayed");
     auto held = std::make_shared<int>(0);
-    std::atomic<bool> ran{false};
-    DelayedTask task = queue.after(0.1, [&ran, held] { ran = true; });
+    std::atomic<bool> cancelledRan{false};
+    DelayedTask cancelled = queue.after(0.1, [&cancelledRan, held] { cancelledRan = true; });
     EXPECT_EQ(held.use_count(), 2);
-
-    EXPECT_TRUE(task.cancel());
+    EXPECT_TRUE(cancelled.cancel());
     EXPECT_EQ(held.use_count(), 1) << "a cancelled task still holds what it captured";
-    EXPECT_FALSE(task.cancel());
-    std::this_thread::sleep_for(300ms);
-    queue.sync([] {});
-    EXPECT_FALSE(ran);
+    EXPECT_FALSE(cancelled.cancel());
 
-    // Cancelling a task that already ran is harmless and says so.
-    std::promise<void> fired;
-    DelayedTask done = queue.after(0, [&] { fired.set_value(); });
-    ASSERT_TRUE(arrives(fired.get_future()));
-    queue.sync([] {});
+    std::promise<std::pair<double, std::thread::id>> fired;
+    const auto start = Clock::now();
+    DelayedTask done = queue.after(0.15, [&] { fired.set_value({secondsSince(start), std::this_thread::get_id()}); });
+    auto result = fired.get_future();
+    ASSERT_EQ(result.wait_for(patience), std::future_status::ready);
+    const auto [elapsed, thread] = result.get();
+    EXPECT_GE(elapsed, 0.15);
+    EXPECT_NE(thread, std::this_thread::get_id());
+    // Cancelling a task that already ran, or no task at all, is harmless and says so.
     EXPECT_FALSE(done.cancel());
     EXPECT_FALSE(DelayedTask().cancel());
+    EXPECT_FALSE(cancelledRan);
 }
 
-namespace {
-
 // A guide node's volume, muted by a delayed task that holds the node weakly.
-template <class Queue>
-void expectWeakTargetsAreNotKeptAliveAndGoneOnesAreSkipped(Queue& queue) {
+TYPED_TEST(DelayedTasks, WeaklyHeldTargetsAreNotKeptAliveAndGoneOnesAreSkipped) {
+    TypeParam queue("test.weak");
     auto kept = std::make_shared<std::atomic<float>>(1.0f);
     auto dropped = std::make_shared<std::atomic<float>>(1.0f);
     std::weak_ptr<std::atomic<float>> droppedWatch = dropped;
@@ -216,11 +216,16 @@ void expectWeakTargetsAreNotKeptAliveAndGoneOnesAreSkipped(Queue& queue) {
     EXPECT_EQ(kept->load(), 0.0f);
 }
 
-} // namespace
-
-TEST(SerialQueue, WeaklyHeldTargetsAreNotKeptAliveAndGoneOnesAreSkipped) {
-    SerialQueue queue("test.weak");
-    expectWeakTargetsAreNotKeptAliveAndGoneOnesAreSkipped(queue);
+TYPED_TEST(DelayedTasks, PendingOnesAreDroppedAndReleasedWithTheirQueue) {
+    auto held = std::make_shared<int>(0);
+    std::atomic<bool> ran{false};
+    {
+        TypeParam queue("test.gone");
+        queue.after(0.05, [&ran, held] { ran = true; });
+    }
+    EXPECT_EQ(held.use_count(), 1) << "dropped tasks were not released";
+    std::this_thread::sleep_for(150ms);
+    EXPECT_FALSE(ran);
 }
 
 TEST(SerialQueue, DestructionFinishesTheRunningTaskAndDropsTheRest) {
@@ -236,12 +241,10 @@ TEST(SerialQueue, DestructionFinishesTheRunningTaskAndDropsTheRest) {
             runningFinished = true;
         });
         queue.async([&droppedRan, marker] { ++droppedRan; });
-        queue.after(0.05, [&droppedRan, marker] { ++droppedRan; });
         started.get_future().wait();
     }
     EXPECT_TRUE(runningFinished);
     EXPECT_EQ(marker.use_count(), 1) << "dropped tasks were not released";
-    std::this_thread::sleep_for(150ms);
     EXPECT_EQ(droppedRan.load(), 0);
 }
 
@@ -337,39 +340,14 @@ TEST(ConcurrentPool, BeyondTheThreadCapTasksWaitTheirTurnAndAllRun) {
     EXPECT_LE(pool.threadCount(), 2u);
 }
 
-TEST(ConcurrentPool, DelayedTasksFireAfterTheirDeadlineUnlessCancelledOrThePoolIsGone) {
-    auto held = std::make_shared<int>(0);
-    std::atomic<bool> cancelledRan{false};
-    std::atomic<bool> lateRan{false};
-    {
-        ConcurrentPool pool("test.pooltimer");
-        expectWeakTargetsAreNotKeptAliveAndGoneOnesAreSkipped(pool);
-
-        std::promise<std::pair<double, std::thread::id>> fired;
-        const auto start = Clock::now();
-        pool.after(0.15, [&] { fired.set_value({secondsSince(start), std::this_thread::get_id()}); });
-        DelayedTask cancelled = pool.after(0.1, [&] { cancelledRan = true; });
-        EXPECT_TRUE(cancelled.cancel());
-        auto result = fired.get_future();
-        ASSERT_EQ(result.wait_for(patience), std::future_status::ready);
-        const auto [elapsed, thread] = result.get();
-        EXPECT_GE(elapsed, 0.15);
-        EXPECT_NE(thread, std::this_thread::get_id());
-
-        // A delayed task that blocks holds up no other.
-        std::promise<void> unblock;
-        std::promise<void> second;
-        pool.after(0, [blocked = unblock.get_future().share()] { blocked.wait_for(patience); });
-        pool.after(0.02, [&] { second.set_value(); });
-        EXPECT_TRUE(arrives(second.get_future()));
-        unblock.set_value();
-
-        pool.after(0.1, [&lateRan, held] { lateRan = true; });
-    }
-    EXPECT_EQ(held.use_count(), 1);
-    std::this_thread::sleep_for(200ms);
-    EXPECT_FALSE(lateRan);
-    EXPECT_FALSE(cancelledRan);
+TEST(ConcurrentPool, ADelayedTaskThatBlocksHoldsUpNoOther) {
+    ConcurrentPool pool("test.pooltimer");
+    std::promise<void> unblock;
+    std::promise<void> second;
+    pool.after(0, [blocked = unblock.get_future().share()] { blocked.wait_for(patience); });
+    pool.after(0.02, [&] { second.set_value(); });
+    EXPECT_TRUE(arrives(second.get_future()));
+    unblock.set_value();
 }
 
 namespace {
@@ -436,12 +414,12 @@ TEST(MainThread, PostingNeverRunsInlineAndAQuitBeforeRunStillEndsIt) {
 
 TEST(GLibMainThread, PostsRunInOrderOnTheThreadIteratingTheContext) {
     GMainContext* context = g_main_context_new();
-    GMainLoop* glibLoop = g_main_loop_new(context, FALSE);
     GLibMainThread executor(context);
 
     std::vector<std::string> order;
     std::vector<std::thread::id> ranOn;
     double delayedAfter = -1;
+    bool done = false;
     const auto start = Clock::now();
     {
         ConcurrentPool pool("test.glib");
@@ -449,7 +427,7 @@ TEST(GLibMainThread, PostsRunInOrderOnTheThreadIteratingTheContext) {
             executor.postAfter(0.1, [&] {
                 delayedAfter = secondsSince(start);
                 ranOn.push_back(std::this_thread::get_id());
-                g_main_loop_quit(glibLoop);
+                done = true;
             });
         });
         executor.post([&] {
@@ -458,24 +436,13 @@ TEST(GLibMainThread, PostsRunInOrderOnTheThreadIteratingTheContext) {
             executor.post([&] { order.push_back("inner"); });
             order.push_back("outer ends");
         });
-        GSource* watchdog = g_timeout_source_new(10000);
-        g_source_set_callback(
-            watchdog,
-            [](gpointer loop) -> gboolean {
-                g_main_loop_quit(static_cast<GMainLoop*>(loop));
-                return G_SOURCE_REMOVE;
-            },
-            glibLoop, nullptr);
-        g_source_attach(watchdog, context);
-        g_main_loop_run(glibLoop);
-        g_source_destroy(watchdog);
-        g_source_unref(watchdog);
+        while (!done && Clock::now() - start < patience) {
+            if (!g_main_context_iteration(context, FALSE)) std::this_thread::sleep_for(1ms);
+        }
     }
 
     EXPECT_EQ(order, (std::vector<std::string>{"outer begins", "outer ends", "inner"}));
     EXPECT_GE(delayedAfter, 0.1 - 0.001); // GLib keeps time in microseconds
     EXPECT_EQ(ranOn, std::vector<std::thread::id>(2, std::this_thread::get_id()));
-
-    g_main_loop_unref(glibLoop);
     g_main_context_unref(context);
 }

@@ -161,17 +161,4 @@ TEST(ParseChord, LongQualityTextIsScannedNotRecursed) {
     EXPECT_EQ(*chord, (PadChord{7, {7, 11, 2, 5}, {}}));
 }
 
-TEST(PadChord, EqualityComparesRootTonesAndBass) {
-    const PadChord c{0, {0, 4, 7}, {}};
-    EXPECT_EQ(c, (PadChord{0, {0, 4, 7}, {}}));
-    EXPECT_NE(c, (PadChord{0, {0, 4, 7}, 4}));
-    EXPECT_NE((PadChord{0, {0, 4, 7}, 4}), (PadChord{0, {0, 4, 7}, 7}));
-    EXPECT_NE(c, (PadChord{0, {0, 4, 7, 11}, {}}));
-    EXPECT_NE(c, (PadChord{0, {0, 3, 7}, {}}));
-    EXPECT_NE(c, (PadChord{12, {0, 4, 7}, {}}));
-    // "1/1" drops the bass, so it is the same chord as "1".
-    EXPECT_EQ(parseChord("1/1", 0), parseChord("1", 0));
-    EXPECT_EQ(parseChord("1sus", 0), parseChord("1sus4", 0));
-}
-
 } // namespace

@@ -38,14 +38,24 @@ PadChord chord(const std::string& symbol, int key = 0) {
     return parseChord(symbol, key).value();
 }
 
-void expectSegment(const Segment& segment, double startTime, const PadChord& expectedChord, const Voicing& voicing) {
-    EXPECT_DOUBLE_EQ(segment.startTime, startTime);
-    EXPECT_EQ(segment.chord, expectedChord);
-    EXPECT_EQ(segment.voicing, voicing) << "segment at " << startTime << " s";
+// The voicings of C, F and G in C, each voice nearest its anchor.
+const Voicing onC = {48, 52, 55, 60, 64};
+const Voicing onF = {53, 57, 60, 65, 69};
+const Voicing onG = {43, 47, 50, 55, 59};
+
+void expectSegments(const std::vector<Segment>& segments,
+                    const std::vector<std::tuple<double, PadChord, Voicing>>& expected) {
+    ASSERT_EQ(segments.size(), expected.size());
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const auto& [startTime, chord, voicing] = expected[i];
+        EXPECT_DOUBLE_EQ(segments[i].startTime, startTime) << "segment " << i;
+        EXPECT_EQ(segments[i].chord, chord) << "segment " << i;
+        EXPECT_EQ(segments[i].voicing, voicing) << "segment " << i;
+    }
 }
 
 TEST(PadVoicing, AnchorsAndTonicFollowTheKey) {
-    EXPECT_EQ(anchorNotes(0), (Voicing{48, 52, 55, 60, 64}));
+    EXPECT_EQ(anchorNotes(0), onC);
     EXPECT_EQ(anchorNotes(10), (Voicing{58, 62, 65, 70, 74}));
     EXPECT_EQ(tonicChord(0), chord("1"));
     EXPECT_EQ(tonicChord(10), (PadChord{10, {10, 2, 5}, {}}));
@@ -57,9 +67,9 @@ TEST(PadVoicing, VoicesMoveToTheNearestTargetAroundTheirAnchor) {
     EXPECT_EQ(voiceLead(std::vector<int>{6, 10, 1}, c, c), (Voicing{42, 46, 49, 54, 58}));
     // Voice 3 takes the seventh when there is one.
     EXPECT_EQ(voiceLead(chord("57").tones, c, c), (Voicing{43, 47, 50, 65, 59}));
-    EXPECT_EQ(voiceLead(chord("4").tones, c, c), (Voicing{53, 57, 60, 65, 69}));
+    EXPECT_EQ(voiceLead(chord("4").tones, c, c), onF);
     // A target a fifth above the anchor is reached by going down a fourth.
-    EXPECT_EQ(voiceLead(chord("5").tones, c, c), (Voicing{43, 47, 50, 55, 59}));
+    EXPECT_EQ(voiceLead(chord("5").tones, c, c), onG);
 }
 
 TEST(PadVoicing, AVoiceAlreadyOnItsToneHoldsItsNote) {
@@ -69,58 +79,31 @@ TEST(PadVoicing, AVoiceAlreadyOnItsToneHoldsItsNote) {
     EXPECT_EQ(voiceLead(chord("6-").tones, c, c), (Voicing{45, 48, 52, 57, 60}));
     EXPECT_EQ(voiceLead(chord("1").tones, Voicing{72, 40, 67, 84, 76}, c), (Voicing{72, 40, 67, 84, 76}));
     // From G7 to G only voice 3 changes: the seventh becomes the root.
-    EXPECT_EQ(voiceLead(chord("5").tones, Voicing{43, 47, 50, 65, 59}, c), (Voicing{43, 47, 50, 55, 59}));
+    EXPECT_EQ(voiceLead(chord("5").tones, Voicing{43, 47, 50, 65, 59}, c), onG);
     // A chord without tones leaves the voicing alone.
     EXPECT_EQ(voiceLead(std::vector<int>{}, Voicing{43, 47, 50, 65, 59}, c), (Voicing{43, 47, 50, 65, 59}));
 }
 
 TEST(PadSegments, CountInHoldsTheTonicAndRepeatsDoNotRestart) {
     // Key C, chart 1 4 5 1, two bars of count-in at 2.0 s per bar.
-    const auto segments = buildPadSegments(0, 2.0, 2, chart({"1", "4", "5", "1"}));
-    ASSERT_EQ(segments.size(), 4u);
-    expectSegment(segments[0], 0.0, chord("1"), {48, 52, 55, 60, 64});
-    expectSegment(segments[1], 6.0, chord("4"), {53, 57, 60, 65, 69});
-    expectSegment(segments[2], 8.0, chord("5"), {43, 47, 50, 55, 59});
-    expectSegment(segments[3], 10.0, chord("1"), {48, 52, 55, 60, 64});
-}
-
-TEST(PadSegments, SeventhAfterTheTonic) {
-    const auto segments = buildPadSegments(0, 2.0, 1, chart({"57"}));
-    ASSERT_EQ(segments.size(), 2u);
-    expectSegment(segments[1], 2.0, chord("57"), {43, 47, 50, 65, 59});
+    expectSegments(buildPadSegments(0, 2.0, 2, chart({"1", "4", "5", "1"})),
+                   {{0.0, chord("1"), onC}, {6.0, chord("4"), onF}, {8.0, chord("5"), onG}, {10.0, chord("1"), onC}});
+    // With a count-in the first chord waits for its bar.
+    expectSegments(buildPadSegments(0, 2.0, 1, chart({"4"})), {{0.0, chord("1"), onC}, {2.0, chord("4"), onF}});
 }
 
 TEST(PadSegments, ASlashBassAloneStartsASegmentWithTheSameVoicing) {
-    const auto segments = buildPadSegments(0, 2.0, 0, chart({"1", "1/3", "1/3", "1"}));
-    ASSERT_EQ(segments.size(), 3u);
-    expectSegment(segments[0], 0.0, chord("1"), {48, 52, 55, 60, 64});
-    expectSegment(segments[1], 2.0, (PadChord{0, {0, 4, 7}, 4}), {48, 52, 55, 60, 64});
-    expectSegment(segments[2], 6.0, chord("1"), {48, 52, 55, 60, 64});
+    expectSegments(buildPadSegments(0, 2.0, 0, chart({"1", "1/3", "1/3", "1"})),
+                   {{0.0, chord("1"), onC}, {2.0, (PadChord{0, {0, 4, 7}, 4}), onC}, {6.0, chord("1"), onC}});
 }
 
 TEST(PadSegments, WithoutCountInTheFirstChordSoundsFromTheStart) {
-    const auto fourFirst = buildPadSegments(0, 2.0, 0, chart({"4", "4", "1"}));
-    ASSERT_EQ(fourFirst.size(), 2u);
-    expectSegment(fourFirst[0], 0.0, chord("4"), {53, 57, 60, 65, 69});
-    expectSegment(fourFirst[1], 4.0, chord("1"), {48, 52, 55, 60, 64});
-
+    expectSegments(buildPadSegments(0, 2.0, 0, chart({"4", "4", "1"})),
+                   {{0.0, chord("4"), onF}, {4.0, chord("1"), onC}});
     // An absent first chord is the tonic; so is an absent chord later on.
-    const Chart gaps = {std::nullopt, chord("4"), std::nullopt};
-    const auto absentFirst = buildPadSegments(0, 2.0, 0, gaps);
-    ASSERT_EQ(absentFirst.size(), 3u);
-    expectSegment(absentFirst[0], 0.0, chord("1"), {48, 52, 55, 60, 64});
-    expectSegment(absentFirst[1], 2.0, chord("4"), {53, 57, 60, 65, 69});
-    expectSegment(absentFirst[2], 4.0, chord("1"), {48, 52, 55, 60, 64});
-
-    // With a count-in the first chord waits for its bar.
-    const auto counted = buildPadSegments(0, 2.0, 1, chart({"4"}));
-    ASSERT_EQ(counted.size(), 2u);
-    expectSegment(counted[0], 0.0, chord("1"), {48, 52, 55, 60, 64});
-    expectSegment(counted[1], 2.0, chord("4"), {53, 57, 60, 65, 69});
-
-    const auto empty = buildPadSegments(7, 2.0, 0, {});
-    ASSERT_EQ(empty.size(), 1u);
-    expectSegment(empty[0], 0.0, tonicChord(7), anchorNotes(7));
+    expectSegments(buildPadSegments(0, 2.0, 0, Chart{std::nullopt, chord("4"), std::nullopt}),
+                   {{0.0, chord("1"), onC}, {2.0, chord("4"), onF}, {4.0, chord("1"), onC}});
+    expectSegments(buildPadSegments(7, 2.0, 0, {}), {{0.0, tonicChord(7), anchorNotes(7)}});
 }
 
 TEST(PadSegments, VoicingsStayInTheKeysRegister) {
@@ -154,7 +137,6 @@ TEST(PadSound, EnvelopeFadesInOverABarAndReleasesOverTwoSeconds) {
     EXPECT_DOUBLE_EQ(envelope(0.0, 2.0, 10.0), 0.0);
     EXPECT_DOUBLE_EQ(envelope(0.5, 2.0, 10.0), 0.25);
     EXPECT_DOUBLE_EQ(envelope(2.0, 2.0, 10.0), 1.0);
-    EXPECT_DOUBLE_EQ(envelope(9.999, 2.0, 10.0), 1.0);
     EXPECT_DOUBLE_EQ(envelope(10.0, 2.0, 10.0), 1.0);
     EXPECT_DOUBLE_EQ(envelope(11.5, 2.0, 10.0), 0.25);
     EXPECT_DOUBLE_EQ(envelope(12.0, 2.0, 10.0), 0.0);
@@ -165,8 +147,7 @@ TEST(PadSound, EnvelopeFadesInOverABarAndReleasesOverTwoSeconds) {
 }
 
 TEST(PadSound, CrossfadeIsFourTenthsOfABarAtMostHalfASecond) {
-    EXPECT_DOUBLE_EQ(crossfadeLength(2.0), 0.5);  // 120 bpm in 4/4
-    EXPECT_DOUBLE_EQ(crossfadeLength(1.5), 0.5);  // 120 bpm in 3/4
+    EXPECT_DOUBLE_EQ(crossfadeLength(1.5), 0.5);  // 120 bpm in 3/4: capped
     EXPECT_DOUBLE_EQ(crossfadeLength(1.0), 0.4);
     EXPECT_DOUBLE_EQ(crossfadeLength(0.5), 0.2);  // 240 bpm in 2/4
 }
@@ -189,6 +170,12 @@ float referencePad(const std::vector<Segment>& segments, double secondsPerBar, d
             chordSample(segments[a].chord.bass, segments[a].voicing, t, x);
     }
     return static_cast<float>(envelope(t, secondsPerBar, duration) * s);
+}
+
+std::vector<std::uint32_t> frameRange(std::uint32_t from, std::uint32_t to, std::uint32_t step = 1) {
+    std::vector<std::uint32_t> frames;
+    for (std::uint32_t f = from; f < to; f += step) frames.push_back(f);
+    return frames;
 }
 
 template <class Reference>
@@ -248,19 +235,15 @@ TEST(PadRender, LongChartMatchesTheDirectFormula) {
     const auto pad = renderPad("E♭", secondsPerBar, duration, AudioFormat{rate, 6}, channels, 2, chords);
     ASSERT_TRUE(pad);
     ASSERT_EQ(pad->frameLength(), *padFrameCount(duration, rate));
+    EXPECT_EQ(pad->frameCapacity(), pad->frameLength());
     EXPECT_EQ(pad->channelData(1), pad->channelData(4));
 
     const auto segments = buildPadSegments(3, secondsPerBar, 2, chords);
     ASSERT_EQ(segments.size(), 148u);  // bar 0 repeats the count-in's tonic
-    const auto frames = framesToCompare(segments, secondsPerBar, duration, pad->frameLength());
-    expectCloseTo(*pad, 1, frames,
-                  [&](std::uint32_t frame) { return referencePad(segments, secondsPerBar, duration, frame); });
-
+    const auto reference = [&](std::uint32_t frame) { return referencePad(segments, secondsPerBar, duration, frame); };
+    expectCloseTo(*pad, 1, framesToCompare(segments, secondsPerBar, duration, pad->frameLength()), reference);
     // A stretch of every frame across several chord changes in the middle.
-    std::vector<std::uint32_t> stretch;
-    for (std::uint32_t f = 7'000'000; f < 7'300'000; ++f) stretch.push_back(f);
-    expectCloseTo(*pad, 1, stretch,
-                  [&](std::uint32_t frame) { return referencePad(segments, secondsPerBar, duration, frame); });
+    expectCloseTo(*pad, 1, frameRange(7'000'000, 7'300'000), reference);
 
     // The tail after the release is silent.
     for (auto f = static_cast<std::uint32_t>((duration + 2.0) * rate); f < pad->frameLength(); ++f) {
@@ -275,27 +258,8 @@ TEST(PadRender, FastBarsCrossfadeOverFourTenthsOfABar) {
     const auto pad = renderPad("C", 0.5, duration, stereo, bothChannels, 0, chords);
     ASSERT_TRUE(pad);
     const auto segments = buildPadSegments(0, 0.5, 0, chords);
-    std::vector<std::uint32_t> every;
-    for (std::uint32_t f = 0; f < pad->frameLength(); ++f) every.push_back(f);
-    expectCloseTo(*pad, 0, every, [&](std::uint32_t frame) { return referencePad(segments, 0.5, duration, frame); });
-}
-
-TEST(PadRender, TenSecondsHaveAFadeInAReleaseAndASilentTail) {
-    const auto pad = renderPad("C", 2.0, 10.0, stereo, bothChannels, 2, chart({"1", "4", "5", "1"}));
-    ASSERT_TRUE(pad);
-    EXPECT_EQ(pad->frameCapacity(), 580800u);
-    EXPECT_EQ(pad->frameLength(), 580800u);
-    auto peak = [&](double from, double to) {
-        float loudest = 0.0f;
-        for (auto f = static_cast<std::uint32_t>(from * rate); f < static_cast<std::uint32_t>(to * rate); ++f) {
-            loudest = std::max(loudest, std::fabs(pad->sample(0, f)));
-        }
-        return loudest;
-    };
-    EXPECT_LT(peak(0.0, 0.1), 0.32f * 0.05f);   // just begun fading in
-    EXPECT_GT(peak(3.0, 4.0), 0.1f);            // full level
-    EXPECT_LT(peak(11.9, 12.0), 0.32f * 0.05f); // almost released
-    EXPECT_EQ(peak(12.0, 12.1), 0.0f);
+    expectCloseTo(*pad, 0, frameRange(0, pad->frameLength()),
+                  [&](std::uint32_t frame) { return referencePad(segments, 0.5, duration, frame); });
 }
 
 // The drone's five partials on key A (note 57 = 220 Hz), written out: root,
@@ -319,9 +283,8 @@ TEST(PadRender, DroneIsADetunedMajorChordOnTheKey) {
     const auto pad = makeDronePad(" a\t", 2.0, duration, stereo, bothChannels);
     ASSERT_TRUE(pad);
     EXPECT_EQ(pad->frameLength(), *padFrameCount(duration, rate));
-    std::vector<std::uint32_t> frames;
-    for (std::uint32_t f = 0; f < pad->frameLength(); f += 331) frames.push_back(f);
-    for (std::uint32_t f = 5'000'000; f < 5'010'000; ++f) frames.push_back(f);
+    auto frames = frameRange(0, pad->frameLength(), 331);
+    for (std::uint32_t f : frameRange(5'000'000, 5'010'000)) frames.push_back(f);
     expectCloseTo(*pad, 0, frames, [&](std::uint32_t frame) { return referenceDroneInA(2.0, duration, frame); });
 }
 
@@ -329,9 +292,8 @@ TEST(PadRender, ASongShorterThanABarIsStillFadingInWhenTheBufferEnds) {
     const auto pad = makeDronePad("A", 4.0, 1.0, stereo, bothChannels);
     ASSERT_TRUE(pad);
     ASSERT_EQ(pad->frameLength(), 148800u);
-    std::vector<std::uint32_t> every;
-    for (std::uint32_t f = 0; f < pad->frameLength(); ++f) every.push_back(f);
-    expectCloseTo(*pad, 1, every, [&](std::uint32_t frame) { return referenceDroneInA(4.0, 1.0, frame); });
+    expectCloseTo(*pad, 1, frameRange(0, pad->frameLength()),
+                  [](std::uint32_t frame) { return referenceDroneInA(4.0, 1.0, frame); });
 }
 
 TEST(PadRouting, OnlyListedChannelsSoundAndShareOneArray) {

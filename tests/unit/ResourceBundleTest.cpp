@@ -23,29 +23,20 @@ struct Places : ::testing::Test {
     }
 };
 
-TEST_F(Places, TheResourcesDirectoryWinsOverTheExecutableDirectory) {
-    const fs::path installed = makeBundle(resources);
-    makeBundle(exeDir);
-    const auto bundle = findResourceBundle({resources, std::nullopt, exeDir});
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->directory(), installed);
-}
-
-TEST_F(Places, MissingCandidatesAreSkipped) {
-    const fs::path beside = makeBundle(exeDir);
-    // Unknown places, a place that does not exist, a place without the bundle.
-    fs::create_directories(resources);
-    const auto bundle =
-        findResourceBundle({std::nullopt, temp.path() / "nowhere", resources, std::nullopt, exeDir});
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(bundle->directory(), beside);
-}
-
-TEST_F(Places, AFileWithTheBundleNameIsNoBundle) {
+TEST_F(Places, TheFirstPlaceHoldingTheBundleDirectoryWins) {
+    // A file with the bundle's name is no bundle; unknown places and places
+    // that do not exist are skipped.
     testfiles::writeText(resources / resourceBundleDirectoryName, "not a directory");
     EXPECT_FALSE(findResourceBundle({resources}));
     const fs::path beside = makeBundle(exeDir);
-    EXPECT_EQ(findResourceBundle({resources, exeDir})->directory(), beside);
+    EXPECT_EQ(findResourceBundle({std::nullopt, temp.path() / "nowhere", resources, std::nullopt, exeDir})
+                  .value()
+                  .directory(),
+              beside);
+
+    fs::remove(resources / resourceBundleDirectoryName);
+    const fs::path installed = makeBundle(resources);
+    EXPECT_EQ(findResourceBundle({resources, std::nullopt, exeDir}).value().directory(), installed);
 }
 
 TEST_F(Places, NoBundleAnywhereEndsTheProcess) {

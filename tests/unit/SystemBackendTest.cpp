@@ -1,65 +1,22 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/audio/SystemDeviceBackends.hpp"
+#include "VirtualDeviceFixture.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 using namespace cadenzo;
 
 namespace {
 
-// A backend of one api that lists what it is given and records what it opens.
-class FakeApi final : public DeviceBackend {
-public:
-    FakeApi(std::string api, std::vector<BackendDevice> devices) : api_(std::move(api)), devices_(std::move(devices)) {}
-    std::vector<BackendDevice> devices() override { return devices_; }
-    bool ownsUid(const std::string& uid) const override { return uidApi(uid) == api_; }
-    std::unique_ptr<DeviceStream> openStream(const std::string& uid, double, DeviceRenderCallback&) override {
-        opened.push_back(uid);
-        throwDeviceOpenFailure(uid, "fake");
-    }
-    std::vector<std::string> opened;
-
-private:
-    std::string api_;
-    std::vector<BackendDevice> devices_;
-};
-
 struct NullCallback final : DeviceRenderCallback {
     void renderDevice(float* const*, std::uint32_t, std::uint32_t) noexcept override {}
 };
-
-// Everything written to standard output and standard error while `body` runs.
-template <class Body>
-std::string consoleOutputOf(Body body) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    char path[] = "/tmp/cadenzo-console-XXXXXX";
-    const int file = mkstemp(path);
-    const int savedOut = dup(1), savedErr = dup(2);
-    dup2(file, 1);
-    dup2(file, 2);
-    body();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-    close(file);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::remove(path);
-    return text.str();
-}
 
 bool jackServerRunning(const std::string& name) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
@@ -73,27 +30,22 @@ bool jackServerRunning(const std::string& name) {
 } // namespace
 
 TEST(CompositeBackend, ListsApisInOrderWithOneDefaultAndOpensThroughTheOwner) {
-    auto jack = std::make_shared<FakeApi>("jack", std::vector<BackendDevice>{{"jack:system", "system", 8, true}});
-    auto alsa = std::make_shared<FakeApi>(
-        "alsa", std::vector<BackendDevice>{{"alsa:hw:A,0", "hw:A,0", 2, true}, {"alsa:hw:B,0", "hw:B,0", 4, false}});
+    auto jack = std::make_shared<RefusingBackend>(std::vector<BackendDevice>{{"jack:system", "system", 8, true}},
+                                                  "fake", "jack");
+    auto alsa = std::make_shared<RefusingBackend>(
+        std::vector<BackendDevice>{{"alsa:hw:A,0", "hw:A,0", 2, true}, {"alsa:hw:B,0", "hw:B,0", 4, false}}, "fake",
+        "alsa");
     CompositeDeviceBackend composite({jack, alsa});
-    const auto devices = composite.devices();
-    ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(devices[0], (BackendDevice{"jack:system", "system", 8, true}));
-    EXPECT_EQ(devices[1], (BackendDevice{"alsa:hw:A,0", "hw:A,0", 2, false}));
-    EXPECT_EQ(devices[2].uid, "alsa:hw:B,0");
-
+    EXPECT_EQ(composite.devices(), (std::vector<BackendDevice>{{"jack:system", "system", 8, true},
+                                                               {"alsa:hw:A,0", "hw:A,0", 2, false},
+                                                               {"alsa:hw:B,0", "hw:B,0", 4, false}}));
     NullCallback callback;
-    EXPECT_THROW(composite.openStream("alsa:hw:B,0", 48000, callback), Error);
+    EXPECT_EQ(errorText([&] { composite.openStream("alsa:hw:B,0", 48000, callback); }),
+              "AudioEngine 4: Could not open output device alsa:hw:B,0: fake");
     EXPECT_EQ(alsa->opened, std::vector<std::string>{"alsa:hw:B,0"});
     EXPECT_TRUE(jack->opened.empty());
-    try {
-        composite.openStream("pulse:Sink", 48000, callback);
-        FAIL() << "opened a device of no api";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.domain(), "AudioEngine");
-        EXPECT_EQ(error.description(), "Could not open output device pulse:Sink: no such device");
-    }
+    EXPECT_EQ(errorText([&] { composite.openStream("pulse:Sink", 48000, callback); }),
+              "AudioEngine 4: Could not open output device pulse:Sink: no such device");
 }
 
 TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet) {
@@ -102,24 +54,24 @@ TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet)
     const std::string absent = "cadenzo-unit-absent-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", absent.c_str(), 1);
 
+    // Captured at the descriptors, so whatever the audio libraries print shows too.
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     std::vector<BackendDevice> devices;
     std::string failure;
-    const std::string console = consoleOutputOf([&] {
+    {
         auto backend = DeviceLayer::makeSystemBackend();
         devices = backend->devices();
         NullCallback callback;
-        try {
-            backend->openStream("jack:system", 48000, callback);
-        } catch (const Error& error) {
-            failure = error.description();
-        }
-    });
+        failure = errorText([&] { backend->openStream("jack:system", 48000, callback); });
+    }
+    const std::string console = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
 
     if (previous) setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1);
     else unsetenv("JACK_DEFAULT_SERVER");
 
     for (const auto& device : devices) EXPECT_NE(uidApi(device.uid), "jack") << device.uid;
-    EXPECT_EQ(failure, "Could not open output device jack:system: the JACK server is not running");
+    EXPECT_EQ(failure, "AudioEngine 4: Could not open output device jack:system: the JACK server is not running");
     EXPECT_EQ(console, "");
     EXPECT_FALSE(jackServerRunning(absent));
     EXPECT_STREQ(std::getenv("JACK_NO_START_SERVER"), "1");

@@ -1,14 +1,20 @@
 #pragma once
 
+#include "ErrorText.hpp"
+
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/audio/PcmBuffer.hpp"
 #include "CadenzoPlayer/audio/VirtualDeviceBackend.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Puts a fresh in-memory device backend in place of the system one for the
 // length of a test.
@@ -24,9 +30,57 @@ protected:
         return cadenzo::DeviceLayer::shared().idForUid(cadenzo::VirtualDeviceBackend::uidFor(name));
     }
 
+    // A wait that plays `device` for as long as it was asked to wait instead
+    // of sleeping, noting each wait and whether the stream was open then.
+    std::function<void(double)> renderingWait(const std::string& device) {
+        return [this, device](double seconds) {
+            waits.push_back(seconds);
+            streamOpenDuringWait = backend->isStreamOpen(device);
+            backend->render(device, static_cast<std::size_t>(std::llround(seconds * 48000)));
+        };
+    }
+
     std::shared_ptr<cadenzo::VirtualDeviceBackend> backend;
     std::shared_ptr<cadenzo::DeviceBackend> previous;
+    std::vector<double> waits;
+    bool streamOpenDuringWait = false;
 };
+
+// Lists the devices it is given and opens none of them, noting each attempt.
+// With an api it owns only that api's uids.
+class RefusingBackend final : public cadenzo::DeviceBackend {
+public:
+    RefusingBackend(std::vector<cadenzo::BackendDevice> devices, std::string reason, std::string api = "")
+        : devices_(std::move(devices)), reason_(std::move(reason)), api_(std::move(api)) {}
+    std::vector<cadenzo::BackendDevice> devices() override { return devices_; }
+    bool ownsUid(const std::string& uid) const override { return api_.empty() || cadenzo::uidApi(uid) == api_; }
+    std::unique_ptr<cadenzo::DeviceStream> openStream(const std::string& uid, double,
+                                                      cadenzo::DeviceRenderCallback&) override {
+        opened.push_back(uid);
+        cadenzo::throwDeviceOpenFailure(uid, reason_);
+    }
+
+    std::vector<std::string> opened;
+
+private:
+    std::vector<cadenzo::BackendDevice> devices_;
+    std::string reason_;
+    std::string api_;
+};
+
+// Index of the first non-zero sample, or -1.
+inline long firstSound(const std::vector<float>& samples) {
+    const auto found = std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0.0f; });
+    return found == samples.end() ? -1 : static_cast<long>(found - samples.begin());
+}
+
+inline bool silent(const std::vector<float>& samples) { return firstSound(samples) < 0; }
+
+inline float peak(const std::vector<float>& samples) {
+    float loudest = 0.0f;
+    for (float v : samples) loudest = std::max(loudest, std::fabs(v));
+    return loudest;
+}
 
 // A buffer whose `channel` carries first, first + step, ... and whose other
 // channels are silent.
