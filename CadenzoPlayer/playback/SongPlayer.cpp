@@ -39,7 +39,7 @@ std::string twoDecimals(double value) {
 void checkPlayable(std::int64_t totalChannels, double tempo, std::int64_t beatsPerBar, std::int64_t countInBars,
                    const std::vector<MapEntry>& entries) {
     if (!(std::isfinite(tempo) && tempo > 0.0)) {
-        throw Error(domain, 4, "Tempo must be more than 0 beats per minute");
+        throw Error(domain, 4, "Tempo must be a positive, finite number of beats per minute");
     }
     if (beatsPerBar < 1) throw Error(domain, 4, "Beats per bar must be at least 1");
     if (countInBars < 0) throw Error(domain, 4, "Count-in bars can't be negative");
@@ -51,7 +51,7 @@ void checkPlayable(std::int64_t totalChannels, double tempo, std::int64_t beatsP
     for (const MapEntry& entry : entries) bars += static_cast<double>(std::max<std::int64_t>(entry.bars, 1));
     const double beats = bars * static_cast<double>(beatsPerBar);
     if (beats > mostBeats || beats * secondsPerBeat(tempo) > SongPlayer::longestSongSeconds) {
-        throw Error(domain, 4, "The song is too long to play: songs can last up to an hour");
+        throw Error(domain, 4, "Song too long to schedule: more than one hour");
     }
 }
 

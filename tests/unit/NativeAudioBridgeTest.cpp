@@ -300,7 +300,7 @@ TEST_F(BridgeTest, FailuresOfTheToneAndThePlayerAreForwardedUnchanged) {
 
     std::map<int, json> byId;
     for (const json& result : results()) byId[result["requestId"].get<int>()] = result;
-    EXPECT_EQ(byId[1], failure("playSong", "Tempo must be more than 0 beats per minute", 1));
+    EXPECT_EQ(byId[1], failure("playSong", "Tempo must be a positive, finite number of beats per minute", 1));
     EXPECT_EQ(byId[2], failure("playSong", "Couldn't build 0-channel layout", 2));
     EXPECT_EQ(byId[3], failure("testTone", "Could not build -3-channel layout", 3));
     EXPECT_EQ(byId[4], failure("testTone", "Could not build 0-channel layout", 4));

@@ -303,8 +303,8 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
     play(Song{});
     const auto engine = player->state().engine;
 
-    const std::string badTempo = "Tempo must be more than 0 beats per minute";
-    const std::string tooLong = "The song is too long to play: songs can last up to an hour";
+    const std::string badTempo = "Tempo must be a positive, finite number of beats per minute";
+    const std::string tooLong = "Song too long to schedule: more than one hour";
     const std::pair<Song, std::string> cases[] = {
         {{.tempo = 0.0}, badTempo},
         {{.tempo = -120.0}, badTempo},
