@@ -45,3 +45,16 @@ sound_span() { awk -v c="channel $1:" 'index($0, c) == 1 { print $(NF-4), $(NF-1
 
 # True when the arithmetic comparison $1 holds (floating point, in awk).
 holds() { awk "BEGIN { exit !($1) }"; }
+
+# Of the 8 recorded channels, exactly those listed in $1 ("3 5 7") carry sound.
+expect_sound_only_on() {
+  local c from to
+  for c in 1 2 3 4 5 6 7 8; do
+    read -r from to < <(sound_span "$c")
+    if [[ " $1 " == *" $c "* ]]; then
+      holds "$from >= 0" || fail "channel $c is silent"
+    else
+      holds "$from < 0" || fail "channel $c carries sound"
+    fi
+  done
+}
