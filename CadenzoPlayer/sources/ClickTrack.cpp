@@ -35,12 +35,10 @@ std::shared_ptr<PcmBuffer> makeClickBuffer(bool accent, const AudioFormat& forma
     const double sr = format.sampleRate;
     const auto frameCount = static_cast<std::uint32_t>(sr * 0.08);
 
-    auto buffer = PcmBuffer::make(format, frameCount);
-    if (!buffer) return nullptr;
-    buffer->setFrameLength(frameCount);
-    if (!listsValidChannel(channels, format.channelCount)) return buffer;
-    float* samples = buffer->writableSharedChannels(channels);
-    if (!samples) return nullptr;
+    auto routed = makeRoutedBuffer(format, frameCount, channels);
+    if (!routed) return nullptr;
+    if (!routed->samples) return routed->buffer;
+    float* samples = routed->samples;
 
     const auto attackFrames = static_cast<std::int64_t>(sr * 0.002);
     // The decay ends at an absolute 0.001, so both clicks fade to the same floor.
@@ -56,7 +54,7 @@ std::shared_ptr<PcmBuffer> makeClickBuffer(bool accent, const AudioFormat& forma
         }
         samples[i] = amplitude * polarity;
     }
-    return buffer;
+    return routed->buffer;
 }
 
 } // namespace cadenzo::ClickTrack

@@ -218,15 +218,13 @@ PcmBufferPtr loadGuideSound(std::string_view label) { return loadGuideSound(labe
 std::shared_ptr<PcmBuffer> placeMonoOnChannels(const PcmBuffer& mono, const std::vector<std::int64_t>& channels,
                                                const AudioFormat& format) {
     const std::uint32_t frames = mono.frameLength();
-    auto buffer = PcmBuffer::make(format, frames);
-    if (!buffer) return nullptr;
-    buffer->setFrameLength(frames);
     const float* source = mono.channelData(0);
-    if (!source || !listsValidChannel(channels, format.channelCount)) return buffer;
-    float* target = buffer->writableSharedChannels(channels);
-    if (!target) return nullptr;
-    std::copy(source, source + frames, target);
-    return buffer;
+    // A mono buffer without samples is silence: route it nowhere.
+    auto routed = makeRoutedBuffer(format, frames, source ? std::span<const std::int64_t>(channels)
+                                                          : std::span<const std::int64_t>());
+    if (!routed) return nullptr;
+    if (routed->samples) std::copy(source, source + frames, routed->samples);
+    return routed->buffer;
 }
 
 std::shared_ptr<PcmBuffer> makeFallbackCue(std::string_view label, const AudioFormat& format,
@@ -238,12 +236,10 @@ std::shared_ptr<PcmBuffer> makeFallbackCue(std::string_view label, const AudioFo
     const double sr = format.sampleRate;
     const auto frameCount = static_cast<std::uint32_t>(sr * 0.24);
     const auto attackFrames = static_cast<std::uint32_t>(sr * 0.01);
-    auto buffer = PcmBuffer::make(format, frameCount);
-    if (!buffer) return nullptr;
-    buffer->setFrameLength(frameCount);
-    if (!listsValidChannel(channels, format.channelCount)) return buffer;
-    float* samples = buffer->writableSharedChannels(channels);
-    if (!samples) return nullptr;
+    auto routed = makeRoutedBuffer(format, frameCount, channels);
+    if (!routed) return nullptr;
+    if (!routed->samples) return routed->buffer;
+    float* samples = routed->samples;
 
     for (std::uint32_t i = 0; i < frameCount; ++i) {
         const double t = static_cast<double>(i) / sr;
@@ -252,7 +248,7 @@ std::shared_ptr<PcmBuffer> makeFallbackCue(std::string_view label, const AudioFo
                              : 0.5f * static_cast<float>(std::pow(0.002, (t - 0.01) / (0.24 - 0.01)));
         samples[i] = envelope * static_cast<float>(std::sin(2.0 * std::numbers::pi * frequency * t));
     }
-    return buffer;
+    return routed->buffer;
 }
 
 } // namespace cadenzo

@@ -1,5 +1,7 @@
 #include "CadenzoPlayer/sources/PadPlayer.hpp"
 
+#include "CadenzoPlayer/sources/Channels.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -287,19 +289,9 @@ std::optional<PadTarget> prepareBuffer(std::string_view keyName, double secondsP
     if (!std::isfinite(secondsPerBar) || secondsPerBar < 0.0) return std::nullopt;
     const auto frames = padFrameCount(duration, format.sampleRate);
     if (!frames) return std::nullopt;
-    auto buffer = PcmBuffer::make(format, *frames);
-    if (!buffer) return std::nullopt;
-    buffer->setFrameLength(*frames);
-
-    const bool audible = std::any_of(channels.begin(), channels.end(), [&](std::int64_t c) {
-        return c >= 0 && c < static_cast<std::int64_t>(format.channelCount);
-    });
-    PadTarget target{buffer, nullptr, *key};
-    if (audible && *frames > 0) {
-        target.samples = buffer->writableSharedChannels(channels);
-        if (!target.samples) return std::nullopt;
-    }
-    return target;
+    auto routed = makeRoutedBuffer(format, *frames, channels);
+    if (!routed) return std::nullopt;
+    return PadTarget{routed->buffer, routed->samples, *key};
 }
 
 } // namespace
