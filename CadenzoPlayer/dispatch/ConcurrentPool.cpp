@@ -1,5 +1,7 @@
 #include "CadenzoPlayer/dispatch/ConcurrentPool.hpp"
 
+#include "CadenzoPlayer/dispatch/ManualClock.hpp"
+
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
@@ -14,6 +16,9 @@ namespace cadenzo {
 // Deadlines are watched by one thread that only hands due tasks to the
 // workers, so a delayed task that blocks holds up no other.
 struct ConcurrentPool::Timers {
+    explicit Timers(ConcurrentPool& owner) : pool(owner) {}
+
+    ConcurrentPool& pool;
     asio::io_context context{1};
     asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(context);
     std::thread thread;
@@ -21,7 +26,7 @@ struct ConcurrentPool::Timers {
 
 ConcurrentPool::ConcurrentPool(std::string label, std::size_t maxThreads, double idleSeconds)
     : label_(std::move(label)), maxThreads_(std::max<std::size_t>(maxThreads, 1)),
-      idleSeconds_(idleSeconds > 0 ? idleSeconds : 0), timers_(std::make_unique<Timers>()) {
+      idleSeconds_(idleSeconds > 0 ? idleSeconds : 0), timers_(std::make_shared<Timers>(*this)) {
     timers_->thread = std::thread([this] {
         detail::nameCurrentThread(label_ + ".timer");
         timers_->context.run();
@@ -84,8 +89,16 @@ void ConcurrentPool::async(Task task) {
 }
 
 DelayedTask ConcurrentPool::after(double delaySeconds, Task task) {
-    const auto deadline = detail::deadlineAfter(delaySeconds);
     auto pending = std::make_shared<detail::PendingTask>(std::move(task));
+    // Due tasks pass through the timer thread either way, which the destructor stops first.
+    Task fire = [timers = std::weak_ptr<Timers>(timers_), pending] {
+        if (auto strong = timers.lock())
+            asio::post(strong->context, [&pool = strong->pool, pending] {
+                if (Task due = pending->take()) pool.async(std::move(due));
+            });
+    };
+    if (detail::deferToManualClock(delaySeconds, fire)) return DelayedTask(std::move(pending));
+    const auto deadline = detail::deadlineAfter(delaySeconds);
     asio::io_context& context = timers_->context;
     asio::post(context, [this, &context, deadline, pending] {
         auto timer = std::make_shared<asio::steady_timer>(context, deadline);

@@ -61,7 +61,7 @@ private:
     std::size_t idle_ = 0;
     bool stopping_ = false;
 
-    std::unique_ptr<Timers> timers_;
+    std::shared_ptr<Timers> timers_;
 };
 
 } // namespace cadenzo

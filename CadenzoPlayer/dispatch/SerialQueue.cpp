@@ -1,5 +1,7 @@
 #include "CadenzoPlayer/dispatch/SerialQueue.hpp"
 
+#include "CadenzoPlayer/dispatch/ManualClock.hpp"
+
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
@@ -49,8 +51,15 @@ void SerialQueue::async(Task task) {
 }
 
 DelayedTask SerialQueue::after(double delaySeconds, Task task) {
-    const auto deadline = detail::deadlineAfter(delaySeconds);
     auto pending = std::make_shared<detail::PendingTask>(std::move(task));
+    Task fire = [core = std::weak_ptr<Core>(core_), pending] {
+        if (auto strong = core.lock())
+            asio::post(strong->context, [pending] {
+                if (Task due = pending->take()) due();
+            });
+    };
+    if (detail::deferToManualClock(delaySeconds, fire)) return DelayedTask(std::move(pending));
+    const auto deadline = detail::deadlineAfter(delaySeconds);
     // The timer is made on the queue's thread, which alone touches it.
     asio::io_context& context = core_->context;
     asio::post(context, [&context, deadline, pending] {
