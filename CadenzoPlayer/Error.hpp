@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <type_traits>
 
 namespace cadenzo {
 
@@ -12,6 +13,11 @@ class Error : public std::exception {
 public:
     Error(std::string domain, int code, std::string description)
         : domain_(std::move(domain)), code_(code), description_(std::move(description)) {}
+    // Each domain names its codes in an enumeration of its own.
+    template <class Code>
+        requires std::is_enum_v<Code>
+    Error(std::string domain, Code code, std::string description)
+        : Error(std::move(domain), static_cast<int>(code), std::move(description)) {}
 
     const std::string& domain() const noexcept { return domain_; }
     int code() const noexcept { return code_; }

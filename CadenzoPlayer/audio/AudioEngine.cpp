@@ -31,7 +31,7 @@ AudioEngine::AudioEngine() : core_(std::make_shared<Core>()) {}
 
 AudioEngine::~AudioEngine() { stop(); }
 
-bool AudioEngine::outputUnitAvailable() const { return DeviceLayer::shared().backend() != nullptr; }
+bool AudioEngine::hasDeviceLayer() const { return DeviceLayer::shared().backend() != nullptr; }
 
 int AudioEngine::selectDevice(std::uint32_t deviceId) {
     DeviceLayer& layer = DeviceLayer::shared();
@@ -82,8 +82,8 @@ void AudioEngine::start() {
     if (running_) return;
     DeviceLayer& layer = DeviceLayer::shared();
     if (!layer.backend()) throw Error("AudioEngine", noDeviceLayer, "No audio device layer is available");
-    const bool supported = format_.channelCount >= 1 && format_.channelCount <= 65535 &&
-                           format_.sampleRate == DeviceLayer::engineSampleRate;
+    const bool supported = isValidChannelCount(format_.channelCount) &&
+                           format_.sampleRate == engineSampleRate;
     if (!supported) {
         throw Error("AudioEngine", unsupportedFormat,
                     "Unsupported output format: " + std::to_string(format_.channelCount) + " channel(s) at " +

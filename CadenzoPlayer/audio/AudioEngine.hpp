@@ -16,13 +16,13 @@ namespace cadenzo {
 class DeviceOutput;
 
 // Player nodes mixed by a main mixer into an output of N channels at
-// 48000 Hz on one device. The device's stream is shared with every other
+// the engine rate on one device. The device's stream is shared with every other
 // engine running on that device; this engine's channels land on device
 // channels 0 to N - 1 (those beyond the device's count are dropped).
 //
 //     AudioEngine engine;
 //     engine.selectDevice(device.id);           // status, 0 = success
-//     engine.setFormat({48000, 8});
+//     engine.setFormat({engineSampleRate, 8});
 //     auto click = std::make_shared<AudioPlayerNode>();
 //     engine.attach(click);
 //     engine.start();                           // throws cadenzo::Error
@@ -36,7 +36,7 @@ public:
     enum ErrorCode : int {
         noDeviceLayer = 1,       // no device layer at all
         noOutputDevice = 2,      // nothing selected and no device to default to
-        unsupportedFormat = 3,   // not 1 to 65535 channels at 48000 Hz
+        unsupportedFormat = 3,   // not 1 to 65535 channels at the engine rate
         deviceUnavailable = 4,   // the device's stream could not be opened
     };
 
@@ -51,8 +51,8 @@ public:
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
 
-    // Whether the engine can be pointed at a device at all.
-    bool outputUnitAvailable() const;
+    // Whether there is a device backend to point the engine at.
+    bool hasDeviceLayer() const;
 
     // Selects the output device by its process-wide identifier. Takes effect
     // at the next start. Without a selection the default device is used.
@@ -60,7 +60,7 @@ public:
     std::optional<std::uint32_t> selectedDevice() const;
 
     // The output format (and the format of the buffers the nodes play);
-    // two channels at 48000 Hz until set. Read at start.
+    // two channels at the engine rate until set. Read at start.
     void setFormat(const AudioFormat& format);
     AudioFormat format() const;
 
@@ -99,7 +99,7 @@ private:
     mutable std::mutex mutex_;
     std::shared_ptr<Core> core_;
     std::atomic<bool> running_{false};
-    AudioFormat format_{48000.0, 2};
+    AudioFormat format_{engineSampleRate, 2};
     std::optional<std::uint32_t> deviceId_;
     std::shared_ptr<DeviceOutput> output_;
 };

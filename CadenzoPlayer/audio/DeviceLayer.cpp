@@ -1,6 +1,7 @@
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 
 #include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/audio/PcmBuffer.hpp"
 #include "CadenzoPlayer/audio/LockFree.hpp"
 #include "CadenzoPlayer/audio/Resampler.hpp"
 
@@ -33,11 +34,11 @@ public:
 
     void open(const std::shared_ptr<DeviceBackend>& backend) {
         backend_ = backend;
-        auto stream = backend->openStream(uid_, DeviceLayer::engineSampleRate, *this);
+        auto stream = backend->openStream(uid_, engineSampleRate, *this);
         channelCount_ = stream->channelCount();
-        if (stream->sampleRate() != DeviceLayer::engineSampleRate) {
+        if (stream->sampleRate() != engineSampleRate) {
             resampler_ =
-                std::make_unique<Resampler>(DeviceLayer::engineSampleRate, stream->sampleRate(), channelCount_);
+                std::make_unique<Resampler>(engineSampleRate, stream->sampleRate(), channelCount_);
         }
         stream_ = std::move(stream);
         stream_->start();
@@ -134,13 +135,12 @@ std::shared_ptr<DeviceBackend> DeviceLayer::setBackend(std::shared_ptr<DeviceBac
     return previous;
 }
 
-std::vector<DeviceLayer::Device> DeviceLayer::devices() {
-    std::vector<Device> result;
+std::vector<OutputDevice> DeviceLayer::devices() {
+    std::vector<OutputDevice> result;
     const auto source = backend();
     if (!source) return result;
     for (const BackendDevice& device : source->devices()) {
-        // Identifiers with this prefix are reserved for devices made up on the fly.
-        if (device.channelCount < 1 || device.uid.rfind("CADefaultDeviceAggregate", 0) == 0) continue;
+        if (device.channelCount < 1) continue;
         result.push_back({idForUid(device.uid), device.uid, device.name, device.channelCount, device.isDefault});
     }
     return result;

@@ -22,23 +22,23 @@ public:
 
 class DeviceOutput;
 
+// An output device as the device layer lists it. `id` stays the same for a
+// `uid` during the run; it addresses the device and is never sent to the page.
+struct OutputDevice {
+    std::uint32_t id = 0;
+    std::string uid;
+    std::string name;
+    std::int64_t channelCount = 0;
+    bool isDefault = false;
+
+    friend bool operator==(const OutputDevice&, const OutputDevice&) = default;
+};
+
 // The process-wide device layer: the backend in use, the identifiers that
 // stay fixed for a uid during the run, and one shared output stream per
 // device that mixes every engine running on it.
 class DeviceLayer {
 public:
-    struct Device {
-        std::uint32_t id = 0;
-        std::string uid;
-        std::string name;
-        std::int64_t channelCount = 0;
-        bool isDefault = false;
-    };
-
-    // Every engine renders at this rate; a device running at another rate is
-    // fed through a resampler.
-    static constexpr double engineSampleRate = 48000.0;
-
     static DeviceLayer& shared();
 
     // The JACK, ALSA and PulseAudio backends, in that order.
@@ -49,9 +49,8 @@ public:
     // them until those stop. Returns the previous backend.
     std::shared_ptr<DeviceBackend> setBackend(std::shared_ptr<DeviceBackend> backend);
 
-    // Output devices (at least one channel) in backend order, without those
-    // whose uid begins with "CADefaultDeviceAggregate". Never fails.
-    std::vector<Device> devices();
+    // Output devices (at least one channel) in backend order. Never fails.
+    std::vector<OutputDevice> devices();
 
     std::uint32_t idForUid(const std::string& uid);
     std::optional<std::string> uidForId(std::uint32_t id) const;

@@ -5,11 +5,6 @@
 
 namespace cadenzo {
 
-std::optional<std::uint32_t> discreteInOrderLayoutTag(std::int64_t channelCount) {
-    if (channelCount < 1 || channelCount > 65535) return std::nullopt;
-    return 0x930000u | static_cast<std::uint32_t>(channelCount);
-}
-
 PcmBuffer::PcmBuffer(const AudioFormat& format, std::uint32_t capacity)
     : format_(format), frameCapacity_(capacity), channels_(format.channelCount) {}
 

@@ -8,16 +8,24 @@
 
 namespace cadenzo {
 
+// Every engine renders at this rate; a device running at another rate is fed
+// through a resampler.
+inline constexpr double engineSampleRate = 48000.0;
+// The widest output an engine takes.
+inline constexpr std::int64_t maxChannelCount = 65535;
+
+// Whether an output of this many channels can be built.
+constexpr bool isValidChannelCount(std::int64_t channelCount) {
+    return channelCount >= 1 && channelCount <= maxChannelCount;
+}
+
 // 32-bit float, one array per channel.
 struct AudioFormat {
-    double sampleRate = 48000.0;
+    double sampleRate = engineSampleRate;
     std::uint32_t channelCount = 0;
 
     friend bool operator==(const AudioFormat&, const AudioFormat&) = default;
 };
-
-// The discrete in-order layout of N channels: 0x930000 | N for 1 <= N <= 65535.
-std::optional<std::uint32_t> discreteInOrderLayoutTag(std::int64_t channelCount);
 
 // A block of audio in a format. A channel reads as zeros until something is
 // written to it, and channels that carry the same signal share one array, so

@@ -15,7 +15,7 @@ struct VirtualDeviceBackend::State {
     struct Device {
         std::string name;
         std::int64_t channelCount = 0;
-        double sampleRate = 48000.0;
+        double sampleRate = engineSampleRate;
         bool present = true;
         std::vector<std::vector<float>> recording;
         VirtualStream* stream = nullptr;

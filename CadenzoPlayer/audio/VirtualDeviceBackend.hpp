@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CadenzoPlayer/audio/DeviceBackend.hpp"
+#include "CadenzoPlayer/audio/PcmBuffer.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -24,7 +25,7 @@ public:
     static std::string uidFor(const std::string& name) { return "virtual:" + name; }
 
     // Adds a device (the first added is the default unless one is named).
-    void addDevice(const std::string& name, std::int64_t channelCount, double sampleRate = 48000.0);
+    void addDevice(const std::string& name, std::int64_t channelCount, double sampleRate = engineSampleRate);
     void setDefaultDevice(const std::string& name);
     // The device vanishes: it leaves the list, cannot be opened, and an open
     // stream on it fails and plays no more.

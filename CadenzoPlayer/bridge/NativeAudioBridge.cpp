@@ -88,9 +88,7 @@ NativeAudioBridge::resolveDevice(const Protocol::DeviceSelection& selection) con
 }
 
 void NativeAudioBridge::listDevices(const std::optional<json>& requestId) {
-    const auto devices = CoreAudioDevices::outputDevices();
-    const auto defaultId = CoreAudioDevices::defaultOutputDeviceID();
-    sendResult(Protocol::listDevicesResult(devices, defaultId), requestId);
+    sendResult(Protocol::listDevicesResult(CoreAudioDevices::outputDevices()), requestId);
 }
 
 void NativeAudioBridge::testTone(const Protocol::TestToneRequest& request, std::optional<json> requestId) {
@@ -122,20 +120,14 @@ void NativeAudioBridge::playSong(const Protocol::PlaySongRequest& request, std::
         sendResult(Protocol::failureResult(type, Protocol::noMatchingDeviceText), requestId);
         return;
     }
-    if (!request.entries) {
+    if (!request.hasEntries) {
         sendResult(Protocol::failureResult(type, Protocol::missingEntriesText), requestId);
         return;
     }
-    Protocol::PlaySongRequest song = request;
-    const std::int64_t totalChannels = song.totalChannels.value_or(device->channelCount);
     answerLater(
-        [player = player_, device = *device, song = std::move(song), totalChannels] {
+        [player = player_, device = *device, song = request.song] {
             try {
-                const double totalDuration =
-                    player->play(device, song.click, song.guide, totalChannels, song.tempo, song.beatsPerBar,
-                                 song.countInBars, *song.entries, song.startSection, song.padKey, song.pad,
-                                 song.padChords, {});
-                return Protocol::playSongSuccessResult(totalDuration);
+                return Protocol::playSongSuccessResult(player->play(device, song));
             } catch (...) {
                 return failureOf(Protocol::PlaySongRequest::type, std::current_exception());
             }

@@ -83,17 +83,20 @@ std::optional<std::vector<MapEntry>> readEntries(const json& body) {
 PlaySongRequest readPlaySong(const json& body) {
     PlaySongRequest request;
     request.selection = readSelection(body);
-    request.entries = readEntries(body);
-    request.click = readField(body, "click", integerArrayValue).value_or(std::vector<std::int64_t>{});
-    request.guide = readField(body, "guide", integerArrayValue).value_or(std::vector<std::int64_t>{});
-    request.pad = readField(body, "pad", integerArrayValue).value_or(std::vector<std::int64_t>{});
-    request.padKey = readField(body, "padKey", stringValue);
-    request.padChords = readField(body, "padChords", stringArrayValue);
-    request.tempo = readField(body, "tempo", numberValue).value_or(120.0);
-    request.beatsPerBar = readField(body, "beatsPerBar", integerValue).value_or(4);
-    request.countInBars = readField(body, "countInBars", integerValue).value_or(2);
-    request.startSection = readField(body, "startSection", integerValue).value_or(0);
-    request.totalChannels = readField(body, "totalChannels", integerValue);
+    SongSettings& song = request.song;
+    auto entries = readEntries(body);
+    request.hasEntries = entries.has_value();
+    if (entries) song.entries = std::move(*entries);
+    song.clickChannels = readField(body, "click", integerArrayValue).value_or(std::vector<std::int64_t>{});
+    song.guideChannels = readField(body, "guide", integerArrayValue).value_or(std::vector<std::int64_t>{});
+    song.padChannels = readField(body, "pad", integerArrayValue).value_or(std::vector<std::int64_t>{});
+    song.padKey = readField(body, "padKey", stringValue);
+    song.padChords = readField(body, "padChords", stringArrayValue);
+    song.tempo = readField(body, "tempo", numberValue).value_or(120.0);
+    song.beatsPerBar = readField(body, "beatsPerBar", integerValue).value_or(4);
+    song.countInBars = readField(body, "countInBars", integerValue).value_or(2);
+    song.startSection = readField(body, "startSection", integerValue).value_or(0);
+    song.totalChannels = readField(body, "totalChannels", integerValue);
     return request;
 }
 
@@ -250,15 +253,16 @@ json playSongSuccessResult(double totalDuration) {
     return result;
 }
 
-json deviceObject(const CoreAudioDevices::Device& device, bool isDefault) {
-    return json{
-        {"uid", device.uid}, {"name", device.name}, {"channels", device.channelCount}, {"isDefault", isDefault}};
+json deviceObject(const CoreAudioDevices::Device& device) {
+    return json{{"uid", device.uid},
+                {"name", device.name},
+                {"channels", device.channelCount},
+                {"isDefault", device.isDefault}};
 }
 
-json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices,
-                       std::optional<std::uint32_t> defaultDeviceId) {
+json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices) {
     json list = json::array();
-    for (const auto& device : devices) list.push_back(deviceObject(device, defaultDeviceId == device.id));
+    for (const auto& device : devices) list.push_back(deviceObject(device));
     json result = successResult(ListDevicesRequest::type);
     result["devices"] = std::move(list);
     return result;

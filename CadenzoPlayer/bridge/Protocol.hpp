@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CadenzoPlayer/playback/Device.hpp"
-#include "CadenzoPlayer/timeline/SongMap.hpp"
+#include "CadenzoPlayer/playback/SongSettings.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -64,20 +64,12 @@ struct TestToneRequest {
 struct PlaySongRequest {
     static constexpr std::string_view type = "playSong";
     DeviceSelection selection;
-    // Absent when `entries` is missing or not an array of objects: the
+    // False when `entries` is missing or not an array of objects: the
     // handler answers "Missing entries" once a device has been found.
-    std::optional<std::vector<MapEntry>> entries;
-    std::vector<std::int64_t> click;
-    std::vector<std::int64_t> guide;
-    std::vector<std::int64_t> pad;
-    std::optional<std::string> padKey;
-    std::optional<std::vector<std::string>> padChords;
-    double tempo = 120.0;
-    std::int64_t beatsPerBar = 4;
-    std::int64_t countInBars = 2;
-    std::int64_t startSection = 0;
-    // Absent means the selected device's channel count.
-    std::optional<std::int64_t> totalChannels;
+    bool hasEntries = false;
+    // `click`, `guide` and `pad` are the channel lists; the guide mute
+    // schedule stays empty.
+    SongSettings song;
 };
 
 struct StopSongRequest {
@@ -118,9 +110,8 @@ nlohmann::json unknownTypeResult(std::string_view receivedType);
 nlohmann::json successResult(std::string_view type);
 nlohmann::json failureResult(std::string_view type, std::string_view error);
 nlohmann::json playSongSuccessResult(double totalDuration);
-nlohmann::json deviceObject(const CoreAudioDevices::Device& device, bool isDefault);
-nlohmann::json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices,
-                                 std::optional<std::uint32_t> defaultDeviceId);
+nlohmann::json deviceObject(const CoreAudioDevices::Device& device);
+nlohmann::json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices);
 
 // "(window.onNativeAudioResult || console.log)(<compact JSON>)" with the
 // requestId added to the result. Nothing when the result cannot be written

@@ -117,20 +117,20 @@ ClickTestSettings readClickTestSettings(const EnvironmentReader& env) {
 
 SongTestSettings readSongTestSettings(const EnvironmentReader& env) {
     SongTestSettings settings;
-    settings.clickChannels = readIntegerList(env, "CLICK_CHANNEL", "5");
-    settings.guideChannels = readIntegerList(env, "GUIDE_CHANNEL", "7");
-    settings.padChannels = readIntegerList(env, "PAD_CHANNEL", "");
-    settings.padKey = env("PAD_KEY");
-    if (auto chords = env("PAD_CHORDS")) settings.padChords = splitList(*chords);
-    settings.requestedChannelCount = readInteger(env, "TEST_CHANNELS", 8);
-    settings.tempo = readNumber(env, "TEMPO", 100);
-    settings.beatsPerBar = readInteger(env, "BEATS_PER_BAR", 4);
-    settings.countInBars = readInteger(env, "COUNT_IN_BARS", 2);
-    settings.entries = parseSections(env("SECTIONS").value_or("In:2,V:4,Ch:4,Out:2"));
-    settings.startSection = readInteger(env, "START_SECTION", 0);
-    if (auto muteAt = readOptionalNumber(env, "GUIDE_MUTE_AT")) settings.guideMuteSchedule.emplace_back(*muteAt, true);
-    if (auto unmuteAt = readOptionalNumber(env, "GUIDE_UNMUTE_AT"))
-        settings.guideMuteSchedule.emplace_back(*unmuteAt, false);
+    SongSettings& song = settings.song;
+    song.clickChannels = toZeroBasedChannels(readIntegerList(env, "CLICK_CHANNEL", "5"));
+    song.guideChannels = toZeroBasedChannels(readIntegerList(env, "GUIDE_CHANNEL", "7"));
+    song.padChannels = toZeroBasedChannels(readIntegerList(env, "PAD_CHANNEL", ""));
+    song.padKey = env("PAD_KEY");
+    if (auto chords = env("PAD_CHORDS")) song.padChords = splitList(*chords);
+    song.totalChannels = readInteger(env, "TEST_CHANNELS", 8);
+    song.tempo = readNumber(env, "TEMPO", 100);
+    song.beatsPerBar = readInteger(env, "BEATS_PER_BAR", 4);
+    song.countInBars = readInteger(env, "COUNT_IN_BARS", 2);
+    song.entries = parseSections(env("SECTIONS").value_or("In:2,V:4,Ch:4,Out:2"));
+    song.startSection = readInteger(env, "START_SECTION", 0);
+    if (auto muteAt = readOptionalNumber(env, "GUIDE_MUTE_AT")) song.guideMuteSchedule.emplace_back(*muteAt, true);
+    if (auto unmuteAt = readOptionalNumber(env, "GUIDE_UNMUTE_AT")) song.guideMuteSchedule.emplace_back(*unmuteAt, false);
     settings.stopAt = readOptionalNumber(env, "STOP_AT");
     return settings;
 }

@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/TextParsing.hpp"
 #include "CadenzoPlayer/playback/Device.hpp"
+#include "CadenzoPlayer/playback/SongSettings.hpp"
 #include "CadenzoPlayer/timeline/SongMap.hpp"
 
 #include <cstdint>
@@ -58,19 +59,9 @@ struct ClickTestSettings {
 };
 
 struct SongTestSettings {
-    std::vector<std::int64_t> clickChannels;  // 1-based
-    std::vector<std::int64_t> guideChannels;
-    std::vector<std::int64_t> padChannels;
-    std::optional<std::string> padKey;
-    std::optional<std::vector<std::string>> padChords;
-    std::int64_t requestedChannelCount = 8;
-    double tempo = 100;
-    std::int64_t beatsPerBar = 4;
-    std::int64_t countInBars = 2;
-    std::vector<MapEntry> entries;
-    std::int64_t startSection = 0;
-    // (seconds after play, muted): the mute pair first whenever both are set.
-    std::vector<std::pair<double, bool>> guideMuteSchedule;
+    // Channels from 0, as the player takes them; always a channel count.
+    // The mute pair comes first in the schedule whenever both are set.
+    SongSettings song;
     std::optional<double> stopAt;
 };
 

@@ -11,6 +11,17 @@
 
 namespace cadenzo {
 
+namespace {
+
+// The channels as the user numbered them.
+std::string oneBasedList(const std::vector<std::int64_t>& channels) {
+    std::vector<std::int64_t> numbers;
+    for (const std::int64_t channel : channels) numbers.push_back(channel + 1);
+    return formatIntegerList(numbers);
+}
+
+} // namespace
+
 SongTestOperations SongTestOperations::system() {
     return {
         [] { return CoreAudioDevices::outputDevices(); },
@@ -29,24 +40,19 @@ int songTestStatus(std::string_view deviceText, const SongTestSettings& settings
         return 1;
     }
 
-    out << "Targeting " << target->name << " " << emDash << " click ch " << formatIntegerList(settings.clickChannels)
-        << ", guide ch " << formatIntegerList(settings.guideChannels);
-    if (settings.padKey) out << ", pad ch " << formatIntegerList(settings.padChannels) << " key " << *settings.padKey;
-    out << ", " << formatTempo(settings.tempo) << "bpm, " << settings.beatsPerBar << "/4, " << settings.countInBars
-        << "-bar count-in, sections: " << describeSongMap(settings.entries);
-    if (settings.startSection >= 1) out << ", starting at section " << settings.startSection;
+    const SongSettings& song = settings.song;
+    out << "Targeting " << target->name << " " << emDash << " click ch " << oneBasedList(song.clickChannels)
+        << ", guide ch " << oneBasedList(song.guideChannels);
+    if (song.padKey) out << ", pad ch " << oneBasedList(song.padChannels) << " key " << *song.padKey;
+    out << ", " << formatTempo(song.tempo) << "bpm, " << song.beatsPerBar << "/4, " << song.countInBars
+        << "-bar count-in, sections: " << describeSongMap(song.entries);
+    if (song.startSection >= 1) out << ", starting at section " << song.startSection;
     out << ".\n";
     out << "Listen now...\n" << std::flush;
 
-    const auto player = SongPlayer::make();
+    const auto player = SongPlayer::make(out);
     double total = 0;
-    const bool played = reportingFailure(out, [&] {
-        total = player->play(*target, toZeroBasedChannels(settings.clickChannels),
-                             toZeroBasedChannels(settings.guideChannels), settings.requestedChannelCount,
-                             settings.tempo, settings.beatsPerBar, settings.countInBars, settings.entries,
-                             settings.startSection, settings.padKey, toZeroBasedChannels(settings.padChannels),
-                             settings.padChords, settings.guideMuteSchedule);
-    });
+    const bool played = reportingFailure(out, [&] { total = player->play(*target, song); });
     if (!played) return 1;
 
     if (settings.stopAt) {

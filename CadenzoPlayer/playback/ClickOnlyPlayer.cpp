@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
+#include "CadenzoPlayer/playback/EngineStart.hpp"
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
 
 #include <algorithm>
@@ -19,7 +20,6 @@ namespace cadenzo {
 namespace {
 
 constexpr const char* domain = "ClickTrack";
-constexpr double sampleRate = 48000.0;
 constexpr double ringOutSeconds = 0.3;
 
 // The number of clicks makeClickEvents would make, counted without making
@@ -42,15 +42,15 @@ std::optional<std::int64_t> clickCount(std::int64_t beatsPerBar, std::int64_t co
 std::int64_t checkPlayable(std::int64_t beatsPerBar, std::int64_t countInBars,
                            const std::vector<std::int64_t>& sectionBars, double tempo) {
     if (!(std::isfinite(tempo) && tempo > 0.0)) {
-        throw Error(domain, 4, "Tempo must be a positive, finite number of beats per minute");
+        throw Error(domain, ClickTrackError::unplayable, "Tempo must be a positive, finite number of beats per minute");
     }
     const auto clicks = clickCount(beatsPerBar, countInBars, sectionBars, maxClickEvents);
     if (!clicks) {
-        throw Error(domain, 4,
+        throw Error(domain, ClickTrackError::unplayable,
                     "Song too long to schedule: more than " + std::to_string(maxClickEvents) + " click events");
     }
     if (static_cast<double>(*clicks) * 60.0 / tempo > maxClickTrackSeconds) {
-        throw Error(domain, 4, "Song too long to schedule: more than one hour");
+        throw Error(domain, ClickTrackError::unplayable, "Song too long to schedule: more than one hour");
     }
     return *clicks;
 }
@@ -78,26 +78,15 @@ void playClickTrack(std::uint32_t deviceId, std::int64_t deviceChannelCount, con
     out << "Built " << clicks.events.size() << " click events, " << total << "s total.\n" << std::flush;
 
     AudioEngine engine;  // stops on the way out, whatever fails after it starts
-    if (!engine.outputUnitAvailable()) throw Error(domain, 1, "No underlying AudioUnit");
-    if (const int status = engine.selectDevice(deviceId); status != 0) {
-        throw Error(domain, 2, "Couldn't select device: " + std::to_string(status));
-    }
-    const std::int64_t channelCount = std::min(deviceChannelCount, requestedChannelCount);
-    if (!discreteInOrderLayoutTag(channelCount)) {
-        throw Error(domain, 3, "Couldn't build " + std::to_string(channelCount) + "-channel layout");
-    }
-    const AudioFormat format{sampleRate, static_cast<std::uint32_t>(channelCount)};
-
     auto player = std::make_shared<AudioPlayerNode>();
-    engine.attach(player);
-    engine.setFormat(format);
-    engine.start();
+    const AudioFormat format = startEngine(engine, deviceId, deviceChannelCount, requestedChannelCount, {player},
+                                           {domain, "Couldn't select device: ", "Couldn't build "});
 
     PcmBufferPtr accent = ClickTrack::makeClickBuffer(true, format, channels);
     PcmBufferPtr normal = ClickTrack::makeClickBuffer(false, format, channels);
-    if (!accent || !normal) throw Error(domain, 5, "Couldn't allocate click buffers");
+    if (!accent || !normal) throw Error(domain, ClickTrackError::noClickBuffers, "Couldn't allocate click buffers");
     for (const ClickTrack::Event& click : clicks.events) {
-        player->scheduleBuffer(click.accent ? accent : normal, static_cast<std::int64_t>(click.time * sampleRate));
+        player->scheduleBuffer(click.accent ? accent : normal, static_cast<std::int64_t>(click.time * format.sampleRate));
     }
     player->play();
     wait(clicks.totalDuration + ringOutSeconds);

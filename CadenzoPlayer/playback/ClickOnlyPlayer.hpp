@@ -12,9 +12,16 @@ namespace cadenzo {
 inline constexpr std::int64_t maxClickEvents = 1'000'000;
 inline constexpr double maxClickTrackSeconds = 3600.0;
 
+// Errors of the click-only player, domain "ClickTrack"; 1 to 3 are the
+// EngineStartError codes.
+enum class ClickTrackError : int {
+    unplayable = 4,       // tempo or length refused before anything is built
+    noClickBuffers = 5,   // "Couldn't allocate click buffers"
+};
+
 // Plays a metronome alone on `channels` (0-based) of a device through a
 // private engine with an output of min(deviceChannelCount,
-// requestedChannelCount) channels at 48000 Hz, and returns once the last
+// requestedChannelCount) channels at the engine rate, and returns once the last
 // click has rung out (total + 0.3 s). Prints "Built <n> click events,
 // <total>s total." before touching the device. Throws cadenzo::Error, domain
 // "ClickTrack":

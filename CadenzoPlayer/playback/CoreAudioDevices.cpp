@@ -3,10 +3,12 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
+#include "CadenzoPlayer/playback/EngineStart.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <numbers>
 #include <string>
 #include <thread>
 
@@ -14,23 +16,12 @@ namespace cadenzo::CoreAudioDevices {
 
 namespace {
 constexpr const char* domain = "CoreAudioDevices";
-constexpr double twoPiTimes440 = 2764.601535159018;
+constexpr double toneHertz = 440.0;
 constexpr std::uint32_t fadeFrames = 500;
 } // namespace
 
 std::vector<Device> outputDevices() {
-    std::vector<Device> devices;
-    for (const auto& device : DeviceLayer::shared().devices()) {
-        devices.push_back({device.id, device.uid, device.name, device.channelCount});
-    }
-    return devices;
-}
-
-std::optional<std::uint32_t> defaultOutputDeviceID() {
-    for (const auto& device : DeviceLayer::shared().devices()) {
-        if (device.isDefault) return device.id;
-    }
-    return std::nullopt;
+    return DeviceLayer::shared().devices();
 }
 
 std::shared_ptr<PcmBuffer> makeTestToneBuffer(const AudioFormat& format, std::int64_t channel) {
@@ -44,7 +35,7 @@ std::shared_ptr<PcmBuffer> makeTestToneBuffer(const AudioFormat& format, std::in
         const float rising = static_cast<float>(i) / static_cast<float>(fadeFrames);
         const float falling = static_cast<float>(testToneFrames - i) / static_cast<float>(fadeFrames);
         const float envelope = std::min(std::min(rising, falling), 1.0f);
-        const auto s = static_cast<float>(std::sin(static_cast<double>(i) * twoPiTimes440 / 48000.0));
+        const auto s = static_cast<float>(std::sin(static_cast<double>(i) * (2.0 * std::numbers::pi * toneHertz) / format.sampleRate));
         samples[i] = s * 0.25f * envelope;
     }
     return buffer;
@@ -60,23 +51,12 @@ void playTestTone(std::uint32_t deviceId, std::int64_t deviceChannelCount, std::
 void playTestTone(std::uint32_t deviceId, std::int64_t deviceChannelCount, std::int64_t channel,
                   std::int64_t requestedChannelCount, const std::function<void(double seconds)>& wait) {
     AudioEngine engine;
-    if (!engine.outputUnitAvailable()) throw Error(domain, 1, "No underlying AudioUnit");
-    if (const int status = engine.selectDevice(deviceId); status != 0) {
-        throw Error(domain, 2, "setSinkId equivalent failed: " + std::to_string(status));
-    }
-    const std::int64_t channelCount = std::min(deviceChannelCount, requestedChannelCount);
-    if (!discreteInOrderLayoutTag(channelCount)) {
-        throw Error(domain, 3, "Could not build " + std::to_string(channelCount) + "-channel layout");
-    }
-    const AudioFormat format{48000.0, static_cast<std::uint32_t>(channelCount)};
-
     auto player = std::make_shared<AudioPlayerNode>();
-    engine.attach(player);
-    engine.setFormat(format);
-    engine.start();
+    const AudioFormat format = startEngine(engine, deviceId, deviceChannelCount, requestedChannelCount, {player},
+                                           {domain, "setSinkId equivalent failed: ", "Could not build "});
 
     auto buffer = makeTestToneBuffer(format, channel);
-    if (!buffer) throw Error(domain, 4, "Could not allocate buffer");  // the engine stops as it goes
+    if (!buffer) throw Error(domain, TestToneError::noBuffer, "Could not allocate buffer");  // the engine stops as it goes
     player->scheduleBuffer(std::move(buffer));
     player->play();
     wait(testToneWaitSeconds);

@@ -16,17 +16,20 @@ namespace cadenzo::CoreAudioDevices {
 // Built afresh on each call; never fails and never starts an audio server.
 std::vector<Device> outputDevices();
 
-// The `id` of the system's default output device, if there is one.
-std::optional<std::uint32_t> defaultOutputDeviceID();
-
 // The test tone: 440 Hz at a quarter of full scale for 57600 frames at
-// 48000 Hz, with linear 500-frame fades.
+// the engine rate, with linear 500-frame fades.
 inline constexpr std::uint32_t testToneFrames = 57600;
 inline constexpr double testToneWaitSeconds = 1.5;
 
 // The tone in `format` on `channel` alone (no channel when it lies outside
 // the format); nothing when the buffer cannot be had.
 std::shared_ptr<PcmBuffer> makeTestToneBuffer(const AudioFormat& format, std::int64_t channel);
+
+// Errors of the test tone, domain "CoreAudioDevices"; 1 to 3 are the
+// EngineStartError codes.
+enum class TestToneError : int {
+    noBuffer = 4,  // "Could not allocate buffer"
+};
 
 // Plays the tone on one channel of a device through a private engine with an
 // output of min(deviceChannelCount, requestedChannelCount) channels, and

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CadenzoPlayer/audio/DeviceLayer.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,16 +10,7 @@
 
 namespace cadenzo::CoreAudioDevices {
 
-// An output device as the device layer lists it. `id` stays the same for a
-// `uid` during the run; it addresses the device and is never sent to the page.
-struct Device {
-    std::uint32_t id = 0;
-    std::string uid;
-    std::string name;
-    std::int64_t channelCount = 0;
-
-    friend bool operator==(const Device&, const Device&) = default;
-};
+using Device = OutputDevice;
 
 // First device whose uid equals `uid` exactly.
 std::optional<Device> deviceWithUid(const std::vector<Device>& devices, std::string_view uid);

@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/PadChords.hpp"
 #include "CadenzoPlayer/dispatch/ConcurrentPool.hpp"
+#include "CadenzoPlayer/playback/EngineStart.hpp"
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
 #include "CadenzoPlayer/sources/GuideSounds.hpp"
 #include "CadenzoPlayer/sources/PadPlayer.hpp"
@@ -19,14 +20,8 @@ namespace cadenzo {
 namespace {
 
 constexpr const char* domain = "SongPlayer";
-constexpr double sampleRate = 48000.0;
 // Beyond this the timeline alone would hold millions of events.
 constexpr double mostBeats = 1'000'000.0;
-
-void printLine(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
 
 std::string twoDecimals(double value) {
     char text[64];
@@ -34,166 +29,166 @@ std::string twoDecimals(double value) {
     return text;
 }
 
+void refuse(const std::string& why) {
+    throw Error(domain, SongPlayerError::unplayable, why);
+}
+
 // Settings that would give times the engine cannot schedule, or a song too
 // long to render ahead, are refused before the current song is touched.
-void checkPlayable(std::int64_t totalChannels, double tempo, std::int64_t beatsPerBar, std::int64_t countInBars,
-                   const std::vector<MapEntry>& entries) {
-    if (!(std::isfinite(tempo) && tempo > 0.0)) {
-        throw Error(domain, 4, "Tempo must be a positive, finite number of beats per minute");
+void checkPlayable(const SongSettings& song, std::int64_t totalChannels) {
+    if (!(std::isfinite(song.tempo) && song.tempo > 0.0)) {
+        refuse("Tempo must be a positive, finite number of beats per minute");
     }
-    if (beatsPerBar < 1) throw Error(domain, 4, "Beats per bar must be at least 1");
-    if (countInBars < 0) throw Error(domain, 4, "Count-in bars can't be negative");
-    if (totalChannels < 0 || totalChannels > 65535) {
-        throw Error(domain, 4, "Total channels must be between 0 and 65535");
+    if (song.beatsPerBar < 1) refuse("Beats per bar must be at least 1");
+    if (song.countInBars < 0) refuse("Count-in bars can't be negative");
+    if (totalChannels < 0 || totalChannels > maxChannelCount) {
+        refuse("Total channels must be between 0 and 65535");
     }
     // In floating point: bar counts may be anything up to the 64-bit limit.
-    double bars = static_cast<double>(countInBars);
-    for (const MapEntry& entry : entries) bars += static_cast<double>(std::max<std::int64_t>(entry.bars, 1));
-    const double beats = bars * static_cast<double>(beatsPerBar);
-    if (beats > mostBeats || beats * secondsPerBeat(tempo) > SongPlayer::longestSongSeconds) {
-        throw Error(domain, 4, "Song too long to schedule: more than one hour");
+    double bars = static_cast<double>(song.countInBars);
+    for (const MapEntry& entry : song.entries) bars += static_cast<double>(std::max<std::int64_t>(entry.bars, 1));
+    const double beats = bars * static_cast<double>(song.beatsPerBar);
+    if (beats > mostBeats || beats * secondsPerBeat(song.tempo) > SongPlayer::longestSongSeconds) {
+        refuse("Song too long to schedule: more than one hour");
     }
 }
 
-} // namespace
-
-std::shared_ptr<SongPlayer> SongPlayer::make() { return std::shared_ptr<SongPlayer>(new SongPlayer()); }
-
-SongPlayer::SongPlayer() : queue_(std::string(applicationIdentifier) + ".player.songplayer") {}
-
-SongPlayer::~SongPlayer() = default;
-
-double SongPlayer::play(const CoreAudioDevices::Device& device, const std::vector<std::int64_t>& clickChannels,
-                        const std::vector<std::int64_t>& guideChannels, std::int64_t totalChannels, double tempo,
-                        std::int64_t beatsPerBar, std::int64_t countInBars, const std::vector<MapEntry>& entries,
-                        std::int64_t startSection, const std::optional<std::string>& padKey,
-                        const std::vector<std::int64_t>& padChannels,
-                        const std::optional<std::vector<std::string>>& padChords,
-                        const GuideMuteSchedule& guideMuteSchedule) {
-    return queue_.sync([&] {
-        return playOnQueue(device, clickChannels, guideChannels, totalChannels, tempo, beatsPerBar, countInBars,
-                           entries, startSection, padKey, padChannels, padChords, guideMuteSchedule);
-    });
+// One buffer per distinct cue label, made once per song.
+PcmBufferPtr cueBuffer(const std::string& label, const SongSettings& song, const AudioFormat& format) {
+    if (PcmBufferPtr sample = loadGuideSound(label)) return placeMonoOnChannels(*sample, song.guideChannels, format);
+    return makeFallbackCue(label, format, song.guideChannels);
 }
 
-double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const std::vector<std::int64_t>& clickChannels,
-                               const std::vector<std::int64_t>& guideChannels, std::int64_t totalChannels,
-                               double tempo, std::int64_t beatsPerBar, std::int64_t countInBars,
-                               const std::vector<MapEntry>& entries, std::int64_t startSection,
-                               const std::optional<std::string>& padKey, const std::vector<std::int64_t>& padChannels,
-                               const std::optional<std::vector<std::string>>& padChords,
-                               const GuideMuteSchedule& guideMuteSchedule) {
-    const bool cut = startSection >= 1 && startSection < static_cast<std::int64_t>(entries.size());
-    const std::int64_t countIn = cut ? 0 : countInBars;
-    checkPlayable(totalChannels, tempo, beatsPerBar, countInBars, entries);
-
-    detachPlayback();
-
-    const TimelineResult timeline = buildTimeline(beatsPerBar, countIn, entries, startSection, tempo);
-    std::string built = "Built " + std::to_string(timeline.events.size()) + " events (click + guide), " +
-                        twoDecimals(timeline.totalDuration) + "s total";
-    if (cut) built += " (starting at section " + std::to_string(startSection) + ", skipping the count-in)";
-    printLine(built + ".");
-
-    auto engine = std::make_shared<AudioEngine>();
-    if (!engine->outputUnitAvailable()) throw Error(domain, 1, "No underlying AudioUnit");
-    if (const int status = engine->selectDevice(device.id); status != 0) {
-        throw Error(domain, 2, "Couldn't select device: " + std::to_string(status));
-    }
-    const std::int64_t outputChannelCount = std::min(device.channelCount, totalChannels);
-    if (!discreteInOrderLayoutTag(outputChannelCount)) {
-        throw Error(domain, 3, "Couldn't build " + std::to_string(outputChannelCount) + "-channel layout");
-    }
-    const AudioFormat format{sampleRate, static_cast<std::uint32_t>(outputChannelCount)};
-
-    engine->setFormat(format);
-    auto click = std::make_shared<AudioPlayerNode>();
-    auto guide = std::make_shared<AudioPlayerNode>();
-    auto pad = std::make_shared<AudioPlayerNode>();
-    engine->attach(click);
-    engine->attach(guide);
-    engine->attach(pad);
-    engine->start();
-
-    const PcmBufferPtr accentClick = ClickTrack::makeClickBuffer(true, format, clickChannels);
-    const PcmBufferPtr normalClick = ClickTrack::makeClickBuffer(false, format, clickChannels);
+void scheduleClicksAndCues(const TimelineResult& timeline, const SongSettings& song, const AudioFormat& format,
+                           AudioPlayerNode& click, AudioPlayerNode& guide) {
+    const PcmBufferPtr accentClick = ClickTrack::makeClickBuffer(true, format, song.clickChannels);
+    const PcmBufferPtr normalClick = ClickTrack::makeClickBuffer(false, format, song.clickChannels);
     std::map<std::string, PcmBufferPtr, std::less<>> guideBufferCache;
     for (const TimelineEvent& event : timeline.events) {
         const auto at = static_cast<std::int64_t>(event.time * format.sampleRate);
         if (event.kind.isClick()) {
             if (const PcmBufferPtr& buffer = event.kind.accent() ? accentClick : normalClick) {
-                click->scheduleBuffer(buffer, at);
+                click.scheduleBuffer(buffer, at);
             }
             continue;
         }
         const std::string& label = event.kind.label();
         auto cached = guideBufferCache.find(label);
         if (cached == guideBufferCache.end()) {
-            PcmBufferPtr buffer;
-            if (PcmBufferPtr sample = loadGuideSound(label)) {
-                buffer = placeMonoOnChannels(*sample, guideChannels, format);
-            } else {
-                buffer = makeFallbackCue(label, format, guideChannels);
-            }
-            cached = guideBufferCache.emplace(label, std::move(buffer)).first;
+            cached = guideBufferCache.emplace(label, cueBuffer(label, song, format)).first;
         }
-        if (cached->second) guide->scheduleBuffer(cached->second, at);
+        if (cached->second) guide.scheduleBuffer(cached->second, at);
     }
+}
 
+// One chord per played bar: the chart padded to the song's bars, then the
+// bars before the start section dropped.
+std::vector<std::optional<PadChord>> playedChords(const SongSettings& song, int key, std::int64_t startBar) {
+    std::vector<std::optional<PadChord>> chords;
+    for (const std::string& symbol : *song.padChords) chords.push_back(parseChord(symbol, key));
+    const auto bars = static_cast<std::size_t>(songBarCount(song.entries));
+    if (chords.size() < bars) chords.resize(bars);
+    const auto skipped = std::min(static_cast<std::size_t>(std::max<std::int64_t>(startBar, 0)), chords.size());
+    chords.erase(chords.begin(), chords.begin() + static_cast<std::ptrdiff_t>(skipped));
+    return chords;
+}
+
+void armGuideMutes(const SongSettings& song, const AudioPlayerNodePtr& guide) {
+    SongSettings::GuideMuteSchedule schedule = song.guideMuteSchedule;
+    std::stable_sort(schedule.begin(), schedule.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [seconds, muted] : schedule) {
+        afterWeak(ConcurrentPool::shared(), seconds, std::weak_ptr<AudioPlayerNode>(guide),
+                  [muted = muted](AudioPlayerNode& node) { node.setVolume(muted ? 0.0f : 1.0f); });
+    }
+}
+
+} // namespace
+
+struct SongPlayer::Nodes {
+    AudioPlayerNodePtr click = std::make_shared<AudioPlayerNode>();
+    AudioPlayerNodePtr guide = std::make_shared<AudioPlayerNode>();
+    AudioPlayerNodePtr pad = std::make_shared<AudioPlayerNode>();
+    AudioFormat format;
+};
+
+std::shared_ptr<SongPlayer> SongPlayer::make(std::ostream& log) {
+    return std::shared_ptr<SongPlayer>(new SongPlayer(log));
+}
+
+SongPlayer::SongPlayer(std::ostream& log)
+    : log_(log), queue_(std::string(applicationIdentifier) + ".player.songplayer") {}
+
+SongPlayer::~SongPlayer() = default;
+
+double SongPlayer::play(const CoreAudioDevices::Device& device, const SongSettings& song) {
+    return queue_.sync([&] { return playOnQueue(device, song); });
+}
+
+double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const SongSettings& song) {
+    const bool cut = song.startSection >= 1 && song.startSection < static_cast<std::int64_t>(song.entries.size());
+    const std::int64_t countIn = cut ? 0 : song.countInBars;
+    const std::int64_t totalChannels = song.totalChannels.value_or(device.channelCount);
+    checkPlayable(song, totalChannels);
+
+    detachPlayback();
+
+    const TimelineResult timeline =
+        buildTimeline(song.beatsPerBar, countIn, song.entries, song.startSection, song.tempo);
+    log_ << "Built " << timeline.events.size() << " events (click + guide), " << twoDecimals(timeline.totalDuration)
+         << "s total";
+    if (cut) log_ << " (starting at section " << song.startSection << ", skipping the count-in)";
+    log_ << ".\n" << std::flush;
+
+    auto engine = std::make_shared<AudioEngine>();
+    Nodes nodes;
+    nodes.format = startEngine(*engine, device.id, device.channelCount, totalChannels,
+                               {nodes.click, nodes.guide, nodes.pad},
+                               {domain, "Couldn't select device: ", "Couldn't build "});
+    scheduleClicksAndCues(timeline, song, nodes.format, *nodes.click, *nodes.guide);
     {
         // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
         AudioEngine::StartGroup startTogether(*engine);
-
-        if (padKey && !padChannels.empty()) {
-            const double secondsPerBar = barDuration(tempo, beatsPerBar);
-            const std::optional<int> key = parseKey(*padKey);
-            PcmBufferPtr padBuffer;
-            if (!padChords || !key) {
-                padBuffer = PadPlayer::makeDronePad(*padKey, secondsPerBar, timeline.totalDuration, format, padChannels);
-            } else {
-                std::vector<std::optional<PadChord>> chords;
-                for (const std::string& symbol : *padChords) chords.push_back(parseChord(symbol, *key));
-                const auto bars = static_cast<std::size_t>(songBarCount(entries));
-                if (chords.size() < bars) chords.resize(bars);
-                const auto skipped = std::min(static_cast<std::size_t>(std::max<std::int64_t>(timeline.startBar, 0)),
-                                              chords.size());
-                chords.erase(chords.begin(), chords.begin() + static_cast<std::ptrdiff_t>(skipped));
-                padBuffer = PadPlayer::renderPad(*padKey, secondsPerBar, timeline.totalDuration, format, padChannels,
-                                                 countIn, chords);
-            }
-            if (padBuffer) {
-                pad->scheduleBuffer(padBuffer, 0);
-                pad->play();
-            } else {
-                printLine("Pad: couldn't build a buffer for key '" + *padKey + "'.");
-            }
-        }
-
-        guide->setVolume(1.0f);
-        GuideMuteSchedule schedule = guideMuteSchedule;
-        std::stable_sort(schedule.begin(), schedule.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& [seconds, muted] : schedule) {
-            afterWeak(ConcurrentPool::shared(), seconds, std::weak_ptr<AudioPlayerNode>(guide),
-                      [muted](AudioPlayerNode& node) { node.setVolume(muted ? 0.0f : 1.0f); });
-        }
-
-        click->play();
-        guide->play();
+        startPad(song, nodes, timeline.totalDuration, timeline.startBar, countIn);
+        nodes.guide->setVolume(1.0f);
+        armGuideMutes(song, nodes.guide);
+        nodes.click->play();
+        nodes.guide->play();
     }
 
     engine_ = engine;
-    clickPlayer_ = click;
-    guidePlayer_ = guide;
-    padPlayer_ = pad;
+    clickPlayer_ = nodes.click;
+    guidePlayer_ = nodes.guide;
+    padPlayer_ = nodes.pad;
+    armAutoStop(engine, timeline.totalDuration);
+    return timeline.totalDuration;
+}
 
+void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
+                          std::int64_t countIn) {
+    if (!song.padKey || song.padChannels.empty()) return;
+    const std::string& padKey = *song.padKey;
+    const double secondsPerBar = barDuration(song.tempo, song.beatsPerBar);
+    const std::optional<int> key = parseKey(padKey);
+    const PcmBufferPtr padBuffer =
+        !song.padChords || !key
+            ? PadPlayer::makeDronePad(padKey, secondsPerBar, totalDuration, nodes.format, song.padChannels)
+            : PadPlayer::renderPad(padKey, secondsPerBar, totalDuration, nodes.format, song.padChannels, countIn,
+                                   playedChords(song, *key, startBar));
+    if (!padBuffer) {
+        log_ << "Pad: couldn't build a buffer for key '" << padKey << "'.\n" << std::flush;
+        return;
+    }
+    nodes.pad->scheduleBuffer(padBuffer, 0);
+    nodes.pad->play();
+}
+
+void SongPlayer::armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration) {
     // The effect runs on the queue, which owns the engine lists.
-    autoStop_ = afterWeak(queue_, timeline.totalDuration + autoStopMarginSeconds, weak_from_this(),
+    autoStop_ = afterWeak(queue_, totalDuration + autoStopMarginSeconds, weak_from_this(),
                           [engine](SongPlayer& player) {
                               player.autoStop_.reset();
                               player.retireEngine(engine);
                           });
-    return timeline.totalDuration;
 }
 
 void SongPlayer::stop() {

@@ -5,9 +5,10 @@
 #include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/dispatch/SerialQueue.hpp"
 #include "CadenzoPlayer/playback/Device.hpp"
-#include "CadenzoPlayer/timeline/SongMap.hpp"
+#include "CadenzoPlayer/playback/SongSettings.hpp"
 
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,34 +17,34 @@
 
 namespace cadenzo {
 
-// Plays one song at a time: click, guide cues and pad, each on its own
-// channels of one device, through a fresh engine per song. Every operation
-// that touches the playback runs on the player's serial queue.
-//
-// Errors of play, domain "SongPlayer":
+// Errors of play, domain "SongPlayer"; 1 to 3 are the EngineStartError codes:
 //   1 "No underlying AudioUnit"              no way to select a device
 //   2 "Couldn't select device: <status>"     the device could not be selected
 //   3 "Couldn't build <n>-channel layout"    n = min(device channels, totalChannels) is 0
-//   4 settings that cannot be played (tempo, metre, count-in, channel count,
-//     a song too long), refused before anything else happens
 // and the engine's own start error unchanged.
+enum class SongPlayerError : int {
+    // Tempo, metre, count-in, channel count or a song too long, refused
+    // before anything else happens.
+    unplayable = 4,
+};
+
+// Plays one song at a time: click, guide cues and pad, each on its own
+// channels of one device, through a fresh engine per song. Every operation
+// that touches the playback runs on the player's serial queue.
 class SongPlayer : public std::enable_shared_from_this<SongPlayer> {
 public:
     // Delayed tasks hold the player weakly, so it always lives in a shared_ptr.
-    static std::shared_ptr<SongPlayer> make();
+    // What the player has to say (the song it built, a pad it could not make)
+    // goes to `log`, which must outlive it.
+    static std::shared_ptr<SongPlayer> make(std::ostream& log = std::cout);
     ~SongPlayer();
 
-    using GuideMuteSchedule = std::vector<std::pair<double, bool>>;  // (seconds after start, muted)
+    using GuideMuteSchedule = SongSettings::GuideMuteSchedule;
 
     // Takes over from the current song (which keeps sounding until the next
     // stop), starts this one and returns its length in seconds. Runs on the
     // player's queue; the caller waits.
-    double play(const CoreAudioDevices::Device& device, const std::vector<std::int64_t>& clickChannels,
-                const std::vector<std::int64_t>& guideChannels, std::int64_t totalChannels, double tempo,
-                std::int64_t beatsPerBar, std::int64_t countInBars, const std::vector<MapEntry>& entries,
-                std::int64_t startSection, const std::optional<std::string>& padKey,
-                const std::vector<std::int64_t>& padChannels, const std::optional<std::vector<std::string>>& padChords,
-                const GuideMuteSchedule& guideMuteSchedule);
+    double play(const CoreAudioDevices::Device& device, const SongSettings& song);
 
     // Clicks and cues stop at once; a sounding pad fades out over 1.5 s.
     // Returns at once.
@@ -71,15 +72,13 @@ public:
     State state();
 
 private:
-    SongPlayer();
+    explicit SongPlayer(std::ostream& log);
 
-    double playOnQueue(const CoreAudioDevices::Device& device, const std::vector<std::int64_t>& clickChannels,
-                       const std::vector<std::int64_t>& guideChannels, std::int64_t totalChannels, double tempo,
-                       std::int64_t beatsPerBar, std::int64_t countInBars, const std::vector<MapEntry>& entries,
-                       std::int64_t startSection, const std::optional<std::string>& padKey,
-                       const std::vector<std::int64_t>& padChannels,
-                       const std::optional<std::vector<std::string>>& padChords,
-                       const GuideMuteSchedule& guideMuteSchedule);
+    struct Nodes;
+    double playOnQueue(const CoreAudioDevices::Device& device, const SongSettings& song);
+    void startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
+                  std::int64_t countIn);
+    void armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration);
     void detachPlayback();
     void stopPlayback();
     void fadeOutPad(const std::shared_ptr<AudioEngine>& engine, const AudioPlayerNodePtr& padNode, double length);
@@ -92,6 +91,7 @@ private:
     AudioPlayerNodePtr padPlayer_;
     std::optional<DelayedTask> autoStop_;
     std::vector<std::shared_ptr<AudioEngine>> fadingOutEngines_;
+    std::ostream& log_;
     // Last, so that it goes first: its thread ends before the fields its
     // tasks use are released.
     SerialQueue queue_;

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double cueSampleRate = 48000.0;
+constexpr double cueSampleRate = engineSampleRate;
 
 struct Scalar {
     UChar32 value;

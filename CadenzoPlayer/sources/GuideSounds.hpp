@@ -48,7 +48,7 @@ std::optional<std::filesystem::path> findGuideSoundFile(std::string_view label);
 std::optional<std::filesystem::path> resolveGuideSoundFile(std::string_view label, const GuideSoundPlaces& places);
 std::optional<std::filesystem::path> resolveGuideSoundFile(std::string_view label);
 
-// The whole file read and converted to 48000 Hz mono 32-bit float, channels
+// The whole file read and converted to engine-rate mono 32-bit float, channels
 // averaged. Nullptr when it cannot be opened or converted; read and conversion
 // failures print one line on standard output. Not cached.
 PcmBufferPtr readGuideSoundFile(const std::filesystem::path& file);

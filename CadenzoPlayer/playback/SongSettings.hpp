@@ -1,0 +1,33 @@
+#pragma once
+
+#include "CadenzoPlayer/timeline/SongMap.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cadenzo {
+
+// A song as every caller hands it to the player: the bridge's request, the
+// song test's variables. Channel indices count from 0.
+struct SongSettings {
+    using GuideMuteSchedule = std::vector<std::pair<double, bool>>;  // (seconds after start, muted)
+
+    std::vector<std::int64_t> clickChannels;
+    std::vector<std::int64_t> guideChannels;
+    std::vector<std::int64_t> padChannels;  // empty: no pad
+    // Absent: as many as the device has.
+    std::optional<std::int64_t> totalChannels;
+    double tempo = 120.0;
+    std::int64_t beatsPerBar = 4;
+    std::int64_t countInBars = 2;
+    std::vector<MapEntry> entries;
+    std::int64_t startSection = 0;
+    std::optional<std::string> padKey;  // absent: no pad
+    std::optional<std::vector<std::string>> padChords;  // absent: a drone in the key
+    GuideMuteSchedule guideMuteSchedule;
+};
+
+} // namespace cadenzo
