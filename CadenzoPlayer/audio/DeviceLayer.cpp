@@ -1,8 +1,9 @@
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 
 #include "CadenzoPlayer/Error.hpp"
-#include "CadenzoPlayer/audio/PcmBuffer.hpp"
+#include "CadenzoPlayer/audio/AudioEngine.hpp"
 #include "CadenzoPlayer/audio/LockFree.hpp"
+#include "CadenzoPlayer/audio/PcmBuffer.hpp"
 #include "CadenzoPlayer/audio/Resampler.hpp"
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 namespace cadenzo {
 
 void throwDeviceOpenFailure(const std::string& uid, const std::string& reason) {
-    throw Error("AudioEngine", 4, "Could not open output device " + uid + ": " + reason);
+    throw Error("AudioEngine", AudioEngine::deviceUnavailable, "Could not open output device " + uid + ": " + reason);
 }
 
 std::string uidApi(const std::string& uid) {
@@ -162,7 +163,7 @@ std::optional<std::string> DeviceLayer::uidForId(std::uint32_t id) const {
 std::shared_ptr<DeviceOutput> DeviceLayer::attach(const std::string& uid, std::shared_ptr<EngineRenderer> engine) {
     const auto source = backend();
     std::lock_guard lock(mutex_);
-    if (!source) throw Error("AudioEngine", 1, "No audio device layer is available");
+    if (!source) throw Error("AudioEngine", AudioEngine::noDeviceLayer, "No audio device layer is available");
     auto found = outputs_.find(uid);
     // A stream whose device went away stays with its engines until they
     // stop; newcomers get a fresh one.
