@@ -1,56 +1,20 @@
 #include "CadenzoPlayer/PadChords.hpp"
 
+#include "CadenzoPlayer/TextParsing.hpp"
+
 #include <array>
 #include <string>
 
 namespace cadenzo {
-
-namespace {
-
-constexpr std::array<int, 7> degreeSemitones = {0, 2, 4, 5, 7, 9, 11};
 
 int pitchClass(int value) {
     const int m = value % 12;
     return m < 0 ? m + 12 : m;
 }
 
-// Strict UTF-8 to code points; nothing for malformed text, so that a broken
-// multi-byte accidental can never be read as something else.
-std::optional<std::u32string> decodeUtf8(std::string_view text) {
-    std::u32string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t cp = 0;
-        char32_t minimum = 0;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, cp = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, cp = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, cp = lead & 0x07, minimum = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (text.size() - i < length) return std::nullopt;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return std::nullopt;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-        out.push_back(cp);
-        i += length;
-    }
-    return out;
-}
+namespace {
+
+constexpr std::array<int, 7> degreeSemitones = {0, 2, 4, 5, 7, 9, 11};
 
 // The character class [b#♭♯]: +1, -1, or 0 for any other character.
 int accidentalOffset(char32_t c) {
@@ -149,7 +113,7 @@ std::optional<PadChord> parseChord(std::string_view symbol, int key) {
         if (bassPart->find('/') != std::string_view::npos) return std::nullopt;
     }
 
-    const auto chordText = decodeUtf8(chordPart);
+    const auto chordText = strictUtf8(chordPart);
     if (!chordText) return std::nullopt;
     const auto chord = matchChordPattern(*chordText);
     if (!chord) return std::nullopt;
@@ -177,7 +141,7 @@ std::optional<PadChord> parseChord(std::string_view symbol, int key) {
     }
 
     if (bassPart) {
-        const auto bassText = decodeUtf8(*bassPart);
+        const auto bassText = strictUtf8(*bassPart);
         if (!bassText) return std::nullopt;
         const auto bass = matchBassPattern(*bassText);
         if (!bass) return std::nullopt;

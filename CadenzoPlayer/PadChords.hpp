@@ -17,6 +17,9 @@ struct PadChord {
     friend bool operator==(const PadChord&, const PadChord&) = default;
 };
 
+// 0 to 11 for any whole number of semitones above C.
+int pitchClass(int value);
+
 // A key name such as "C", "f#" or "B♭" (UTF-8) as a pitch class. Spaces and
 // tabs around the name are ignored; minor keys and other text give nothing.
 std::optional<int> parseKey(std::string_view name);

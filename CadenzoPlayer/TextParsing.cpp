@@ -1,5 +1,7 @@
 #include "CadenzoPlayer/TextParsing.hpp"
 
+#include <unicode/utf8.h>
+
 #include <cerrno>
 #include <charconv>
 #include <clocale>
@@ -8,6 +10,30 @@
 #include <locale.h>
 
 namespace cadenzo {
+
+std::vector<Utf8Scalar> decodeUtf8(std::string_view text) {
+    std::vector<Utf8Scalar> scalars;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const std::size_t length = text.size();
+    std::size_t i = 0;
+    while (i < length) {
+        const std::size_t begin = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) scalars.push_back({U'\uFFFD', begin, i, false});
+        else scalars.push_back({static_cast<char32_t>(c), begin, i, true});
+    }
+    return scalars;
+}
+
+std::optional<std::u32string> strictUtf8(std::string_view text) {
+    std::u32string scalars;
+    for (const Utf8Scalar& scalar : decodeUtf8(text)) {
+        if (!scalar.wellFormed) return std::nullopt;
+        scalars.push_back(scalar.value);
+    }
+    return scalars;
+}
 
 std::vector<std::string> splitNonEmpty(std::string_view text, char separator) {
     std::vector<std::string> pieces;

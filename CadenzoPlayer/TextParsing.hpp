@@ -8,6 +8,21 @@
 
 namespace cadenzo {
 
+// One Unicode scalar of UTF-8 text and the bytes it came from. An ill-formed
+// sequence (the longest that could have begun a scalar) reads as U+FFFD and
+// is marked as such.
+struct Utf8Scalar {
+    char32_t value = 0;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool wellFormed = true;
+};
+
+std::vector<Utf8Scalar> decodeUtf8(std::string_view text);
+
+// The scalars of well-formed UTF-8 text; nothing when any byte is ill-formed.
+std::optional<std::u32string> strictUtf8(std::string_view text);
+
 // The pieces of text between separators, empty pieces dropped.
 std::vector<std::string> splitNonEmpty(std::string_view text, char separator);
 

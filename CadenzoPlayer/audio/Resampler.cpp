@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <numeric>
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr std::uint32_t maxExactPhases = 4096;
 constexpr double kaiserBeta = 8.0;
-constexpr double pi = 3.14159265358979323846;
 
 double besselI0(double x) {
     double sum = 1.0, term = 1.0;
@@ -23,7 +23,7 @@ double besselI0(double x) {
     return sum;
 }
 
-double sinc(double x) { return x == 0.0 ? 1.0 : std::sin(pi * x) / (pi * x); }
+double sinc(double x) { return x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x); }
 
 } // namespace
 

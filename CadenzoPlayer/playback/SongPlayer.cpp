@@ -54,13 +54,14 @@ void checkPlayable(const SongSettings& song, std::int64_t totalChannels) {
 }
 
 // One buffer per distinct cue label, made once per song.
-PcmBufferPtr cueBuffer(const std::string& label, const SongSettings& song, const AudioFormat& format) {
-    if (PcmBufferPtr sample = loadGuideSound(label)) return placeMonoOnChannels(*sample, song.guideChannels, format);
+PcmBufferPtr cueBuffer(const std::string& label, const SongSettings& song, const AudioFormat& format,
+                       std::ostream& log) {
+    if (PcmBufferPtr sample = loadGuideSound(label, log)) return placeMonoOnChannels(*sample, song.guideChannels, format);
     return makeFallbackCue(label, format, song.guideChannels);
 }
 
 void scheduleClicksAndCues(const TimelineResult& timeline, const SongSettings& song, const AudioFormat& format,
-                           AudioPlayerNode& click, AudioPlayerNode& guide) {
+                           AudioPlayerNode& click, AudioPlayerNode& guide, std::ostream& log) {
     const PcmBufferPtr accentClick = ClickTrack::makeClickBuffer(true, format, song.clickChannels);
     const PcmBufferPtr normalClick = ClickTrack::makeClickBuffer(false, format, song.clickChannels);
     std::map<std::string, PcmBufferPtr, std::less<>> guideBufferCache;
@@ -75,7 +76,7 @@ void scheduleClicksAndCues(const TimelineResult& timeline, const SongSettings& s
         const std::string& label = event.kind.label();
         auto cached = guideBufferCache.find(label);
         if (cached == guideBufferCache.end()) {
-            cached = guideBufferCache.emplace(label, cueBuffer(label, song, format)).first;
+            cached = guideBufferCache.emplace(label, cueBuffer(label, song, format, log)).first;
         }
         if (cached->second) guide.scheduleBuffer(cached->second, at);
     }
@@ -144,7 +145,7 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     nodes.format = startEngine(*engine, device.id, device.channelCount, totalChannels,
                                {nodes.click, nodes.guide, nodes.pad},
                                {domain, "Couldn't select device: ", "Couldn't build "});
-    scheduleClicksAndCues(timeline, song, nodes.format, *nodes.click, *nodes.guide);
+    scheduleClicksAndCues(timeline, song, nodes.format, *nodes.click, *nodes.guide, log_);
     {
         // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
         AudioEngine::StartGroup startTogether(*engine);

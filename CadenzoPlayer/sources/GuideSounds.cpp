@@ -1,5 +1,6 @@
 #include "CadenzoPlayer/sources/GuideSounds.hpp"
 
+#include "CadenzoPlayer/TextParsing.hpp"
 #include "CadenzoPlayer/sources/Channels.hpp"
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <sndfile.h>
 #include <soxr.h>
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 namespace cadenzo {
 
@@ -23,30 +23,9 @@ namespace {
 
 constexpr double cueSampleRate = engineSampleRate;
 
-struct Scalar {
-    UChar32 value;
-    std::size_t begin;  // byte offsets into the UTF-8 text
-    std::size_t end;
-};
+bool isNumeric(char32_t c) { return u_getNumericValue(static_cast<UChar32>(c)) != U_NO_NUMERIC_VALUE; }
 
-// Ill-formed bytes read as U+FFFD, one per maximal bad sequence.
-std::vector<Scalar> decodeUtf8(std::string_view text) {
-    std::vector<Scalar> scalars;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const std::size_t length = text.size();
-    std::size_t i = 0;
-    while (i < length) {
-        const std::size_t begin = i;
-        UChar32 c = 0;
-        U8_NEXT_OR_FFFD(bytes, i, length, c);
-        scalars.push_back({c, begin, i});
-    }
-    return scalars;
-}
-
-bool isNumeric(UChar32 c) { return u_getNumericValue(c) != U_NO_NUMERIC_VALUE; }
-
-bool isTrimmed(UChar32 c) { return c == 0x09 || u_charType(c) == U_SPACE_SEPARATOR; }
+bool isTrimmed(char32_t c) { return c == 0x09 || u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR; }
 
 std::optional<fs::path> configuredDevelopmentDirectory() {
 #ifdef CADENZO_GUIDE_SOUNDS_DEV_DIR
@@ -70,14 +49,14 @@ struct SndFileCloser {
 GuideSoundPlaces defaultGuideSoundPlaces() { return {resourceBundle(), configuredDevelopmentDirectory()}; }
 
 std::string guideSoundFileName(std::string_view name) {
-    for (const Scalar& s : decodeUtf8(name)) {
+    for (const Utf8Scalar& s : decodeUtf8(name)) {
         if (!isNumeric(s.value)) return std::string(name);
     }
     return "count-" + std::string(name);
 }
 
 std::string trimGuideLabel(std::string_view label) {
-    const std::vector<Scalar> scalars = decodeUtf8(label);
+    const std::vector<Utf8Scalar> scalars = decodeUtf8(label);
     std::size_t first = 0;
     std::size_t last = scalars.size();
     while (first < last && isTrimmed(scalars[first].value)) ++first;
@@ -88,7 +67,7 @@ std::string trimGuideLabel(std::string_view label) {
 
 std::string stripTrailingNumerals(std::string_view label) {
     const std::string trimmed = trimGuideLabel(label);
-    const std::vector<Scalar> scalars = decodeUtf8(trimmed);
+    const std::vector<Utf8Scalar> scalars = decodeUtf8(trimmed);
     std::size_t last = scalars.size();
     while (last > 0 && isNumeric(scalars[last - 1].value)) --last;
     return trimmed.substr(0, last == 0 ? 0 : scalars[last - 1].end);
@@ -122,7 +101,7 @@ std::optional<fs::path> resolveGuideSoundFile(std::string_view label) {
     return resolveGuideSoundFile(label, defaultGuideSoundPlaces());
 }
 
-PcmBufferPtr readGuideSoundFile(const fs::path& file) {
+PcmBufferPtr readGuideSoundFile(const fs::path& file, std::ostream& log) {
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndFileCloser> sound(sf_open(file.c_str(), SFM_READ, &info));
     if (!sound) return nullptr;
@@ -148,7 +127,7 @@ PcmBufferPtr readGuideSoundFile(const fs::path& file) {
                                      ? std::string(sf_strerror(sound.get()))
                                      : "the file ended after " + std::to_string(read < 0 ? 0 : read) + " of " +
                                            std::to_string(info.frames) + " frames";
-        std::cout << "Couldn't read " << fileName << ": " << text << std::endl;
+        log << "Couldn't read " << fileName << ": " << text << std::endl;
         return nullptr;
     }
     if (channels > 1) {
@@ -175,7 +154,7 @@ PcmBufferPtr readGuideSoundFile(const fs::path& file) {
     const soxr_error_t error = soxr_oneshot(info.samplerate, cueSampleRate, 1, samples.data(), frames, &used, out,
                                             output->frameCapacity(), &produced, &io, &quality, nullptr);
     if (error) {
-        std::cout << "Couldn't convert " << fileName << ": " << error << std::endl;
+        log << "Couldn't convert " << fileName << ": " << error << std::endl;
         return nullptr;
     }
     output->setFrameLength(static_cast<std::uint32_t>(produced));
@@ -203,17 +182,19 @@ GuideSoundCache& guideSoundCache() {
     return cache;
 }
 
-PcmBufferPtr loadGuideSound(std::string_view label, const GuideSoundPlaces& places) {
+PcmBufferPtr loadGuideSound(std::string_view label, const GuideSoundPlaces& places, std::ostream& log) {
     const auto location = resolveGuideSoundFile(label, places);
     if (!location || !fileExists(*location)) return nullptr;
     const std::string key = location->string();
     if (auto cached = guideSoundCache().find(key)) return cached;
-    auto converted = readGuideSoundFile(*location);
+    auto converted = readGuideSoundFile(*location, log);
     if (!converted) return nullptr;
     return guideSoundCache().insert(key, std::move(converted));
 }
 
-PcmBufferPtr loadGuideSound(std::string_view label) { return loadGuideSound(label, defaultGuideSoundPlaces()); }
+PcmBufferPtr loadGuideSound(std::string_view label, std::ostream& log) {
+    return loadGuideSound(label, defaultGuideSoundPlaces(), log);
+}
 
 std::shared_ptr<PcmBuffer> placeMonoOnChannels(const PcmBuffer& mono, const std::vector<std::int64_t>& channels,
                                                const AudioFormat& format) {
@@ -230,7 +211,7 @@ std::shared_ptr<PcmBuffer> placeMonoOnChannels(const PcmBuffer& mono, const std:
 std::shared_ptr<PcmBuffer> makeFallbackCue(std::string_view label, const AudioFormat& format,
                                            const std::vector<std::int64_t>& channels) {
     std::uint32_t hash = 0;
-    for (const Scalar& s : decodeUtf8(label)) hash = hash * 31u + static_cast<std::uint32_t>(s.value);
+    for (const Utf8Scalar& s : decodeUtf8(label)) hash = hash * 31u + static_cast<std::uint32_t>(s.value);
     const double frequency = label.empty() ? 320.0 : 320.0 + 55.0 * static_cast<double>(hash % 9u);
 
     const double sr = format.sampleRate;

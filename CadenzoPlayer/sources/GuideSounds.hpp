@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,8 +51,8 @@ std::optional<std::filesystem::path> resolveGuideSoundFile(std::string_view labe
 
 // The whole file read and converted to engine-rate mono 32-bit float, channels
 // averaged. Nullptr when it cannot be opened or converted; read and conversion
-// failures print one line on standard output. Not cached.
-PcmBufferPtr readGuideSoundFile(const std::filesystem::path& file);
+// failures print one line on `log`. Not cached.
+PcmBufferPtr readGuideSoundFile(const std::filesystem::path& file, std::ostream& log = std::cout);
 
 // Converted cue samples by resolved path, for the life of the process. A path
 // keeps the first buffer stored under it. Locked briefly; never used from the
@@ -72,8 +73,8 @@ GuideSoundCache& guideSoundCache();
 
 // The label's cue as a mono 48 kHz buffer, shared through the cache (callers
 // must not change it), or nullptr when there is no usable file.
-PcmBufferPtr loadGuideSound(std::string_view label, const GuideSoundPlaces& places);
-PcmBufferPtr loadGuideSound(std::string_view label);
+PcmBufferPtr loadGuideSound(std::string_view label, const GuideSoundPlaces& places, std::ostream& log = std::cout);
+PcmBufferPtr loadGuideSound(std::string_view label, std::ostream& log = std::cout);
 
 // The mono samples copied, not resampled, onto every valid listed channel of a
 // new buffer of the engine format; other channels silent. Nullptr only when

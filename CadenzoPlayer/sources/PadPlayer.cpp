@@ -18,11 +18,6 @@ namespace {
 
 constexpr double twoPi = 2.0 * std::numbers::pi;
 
-int pitchClass(int value) {
-    const int m = value % 12;
-    return m < 0 ? m + 12 : m;
-}
-
 // Interleaved phases per sine: independent recurrences that run side by side.
 constexpr std::size_t lanes = 8;
 // Frames rendered from one exact seed; each lane then takes at most 512 steps

@@ -1,7 +1,6 @@
 #include "CadenzoPlayer/timeline/SongMap.hpp"
 
 #include "CadenzoPlayer/TextParsing.hpp"
-#include "CadenzoPlayer/timeline/Timeline.hpp"
 
 #include <algorithm>
 
@@ -27,13 +26,6 @@ std::int64_t songBarCount(const std::vector<MapEntry>& entries) {
     std::int64_t count = 0;
     for (const MapEntry& entry : entries) count += std::max<std::int64_t>(entry.bars, 1);
     return count;
-}
-
-SectionLayout layoutSections(std::int64_t beatsPerBar, std::int64_t countInBars,
-                             const std::vector<MapEntry>& entries, double tempo) {
-    SectionLayout layout;
-    layout.songEnd = walkSong(beatsPerBar, countInBars, entries, tempo, nullptr, &layout.sections);
-    return layout;
 }
 
 } // namespace cadenzo

@@ -16,14 +16,6 @@ struct MapEntry {
     friend bool operator==(const MapEntry&, const MapEntry&) = default;
 };
 
-// A section laid out in time, from the first beat of the count-in.
-struct TimelineSection {
-    std::int64_t index = 0;
-    std::string label;
-    double startTime = 0.0;
-    double endTime = 0.0;
-};
-
 // Reads "In:2,V:4,Ch:4,Out:2". Unreadable items are dropped, never reported.
 std::vector<MapEntry> parseSections(std::string_view text);
 
@@ -31,15 +23,5 @@ double secondsPerBeat(double tempo);
 double barDuration(double tempo, std::int64_t beatsPerBar);
 // Bars of the song without the count-in; sections shorter than a bar count as one.
 std::int64_t songBarCount(const std::vector<MapEntry>& entries);
-
-struct SectionLayout {
-    std::vector<TimelineSection> sections;
-    double songEnd = 0.0;
-};
-
-// Start and end of every section. Times are running sums of secondsPerBeat,
-// one addition per beat, so they match the clicks of buildTimeline bit for bit.
-SectionLayout layoutSections(std::int64_t beatsPerBar, std::int64_t countInBars,
-                             const std::vector<MapEntry>& entries, double tempo);
 
 } // namespace cadenzo

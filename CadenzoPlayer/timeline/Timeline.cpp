@@ -20,8 +20,10 @@ bool earlier(double a, double b) {
     return a < b;
 }
 
-} // namespace
-
+// One pass over the song that advances the running time beat by beat,
+// appending events when `events` is given and laying out sections when
+// `sections` is given. Returns the song end. Shared by buildTimeline and
+// layoutSections so that both see the same sums.
 double walkSong(std::int64_t beatsPerBar, std::int64_t countInBars, const std::vector<MapEntry>& entries,
                 double tempo, std::vector<TimelineEvent>* events, std::vector<TimelineSection>* sections) {
     const double beat = secondsPerBeat(tempo);
@@ -66,6 +68,16 @@ double walkSong(std::int64_t beatsPerBar, std::int64_t countInBars, const std::v
 
     if (!entries.empty()) append(std::max(t - bar, 0.0), TimelineEventKind::guide("End"));
     return t;
+}
+
+} // namespace
+
+
+SectionLayout layoutSections(std::int64_t beatsPerBar, std::int64_t countInBars,
+                             const std::vector<MapEntry>& entries, double tempo) {
+    SectionLayout layout;
+    layout.songEnd = walkSong(beatsPerBar, countInBars, entries, tempo, nullptr, &layout.sections);
+    return layout;
 }
 
 TimelineResult buildTimeline(std::int64_t beatsPerBar, std::int64_t countInBars,

@@ -37,6 +37,14 @@ struct TimelineEvent {
     TimelineEventKind kind;
 };
 
+// A section laid out in time, from the first beat of the count-in.
+struct TimelineSection {
+    std::int64_t index = 0;
+    std::string label;
+    double startTime = 0.0;
+    double endTime = 0.0;
+};
+
 struct TimelineResult {
     std::vector<TimelineEvent> events;
     std::int64_t startBar = 0;
@@ -55,11 +63,14 @@ TimelineResult buildTimeline(std::int64_t beatsPerBar, std::int64_t countInBars,
                              const std::vector<MapEntry>& entries, std::int64_t startSection,
                              double tempo);
 
-// One pass over the song that advances the running time beat by beat,
-// appending events when `events` is given and laying out sections when
-// `sections` is given. Returns the song end. Shared by buildTimeline and
-// layoutSections so that both see the same sums.
-double walkSong(std::int64_t beatsPerBar, std::int64_t countInBars, const std::vector<MapEntry>& entries,
-                double tempo, std::vector<TimelineEvent>* events, std::vector<TimelineSection>* sections);
+struct SectionLayout {
+    std::vector<TimelineSection> sections;
+    double songEnd = 0.0;
+};
+
+// Start and end of every section. Times are running sums of secondsPerBeat,
+// one addition per beat, so they match the clicks of buildTimeline bit for bit.
+SectionLayout layoutSections(std::int64_t beatsPerBar, std::int64_t countInBars,
+                             const std::vector<MapEntry>& entries, double tempo);
 
 } // namespace cadenzo
