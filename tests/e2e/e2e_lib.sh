@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Shared by the end-to-end scenarios: a scratch folder, running a command in a
-# private JACK session, and the checks on what it printed and what the device
-# received. Source it; PLAYER names the program under test.
+# Shared by the end-to-end scenarios (source it): running a command in a JACK session, and the checks on
+# what it printed and what the device received. PLAYER and WAV_CHECK name the programs.
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-: "${PLAYER:?PLAYER names the program}"
+: "${PLAYER:?}" "${WAV_CHECK:?}"
 work=$(mktemp -d "${TMPDIR:-/tmp}/cadenzo-e2e.XXXXXX")
 cleanups=("rm -rf '$work'")
 trap 'for c in "${cleanups[@]}"; do eval "$c"; done' EXIT
@@ -44,27 +43,17 @@ expect_output() {
 # Only the session's own notes may appear on standard error.
 expect_quiet_stderr() { ! grep -v '^jack_session:' "$work/err" | grep -q . || fail "the program wrote to standard error"; }
 
-# The report of $work/take.wav, in $work/report.
-report() { "$WAV_CHECK" "$work/take.wav" >"$work/report" || fail "no recording"; cat "$work/report"; }
+# wav_check's report on $work/take.wav, in $work/report; options are its checks.
+report() {
+  "$WAV_CHECK" "$work/take.wav" "$@" >"$work/report" && cat "$work/report" || { cat "$work/report"; fail "recording"; }
+}
 
 # "FROM TO" in seconds for channel $1 of the report (both -1 when it is silent).
 sound_span() { awk -v c="channel $1:" 'index($0, c) == 1 { print $(NF-4), $(NF-1) }' "$work/report"; }
-frequency_of() { awk -v c="channel $1:" 'index($0, c) == 1 { print $8 }' "$work/report"; }
 
 # True when the arithmetic comparison $1 holds (floating point, in awk).
 holds() { awk "BEGIN { exit !($1) }"; }
 
-# Of the 8 recorded channels, exactly those listed in $1 ("3 5 7") carry sound.
-expect_sound_only_on() {
-  local c from to
-  for c in 1 2 3 4 5 6 7 8; do
-    read -r from to < <(sound_span "$c")
-    if [[ " $1 " == *" $c "* ]]; then holds "$from >= 0" || fail "channel $c is silent"
-    else holds "$from < 0" || fail "channel $c carries sound"; fi
-  done
-}
-
-# Runs one scenario: the function of that name, then PASS.
 run_scenario() {
   declare -F "scenario_${1:-}" >/dev/null || { echo "usage: $0 SCENARIO" >&2; exit 2; }
   "scenario_$1"

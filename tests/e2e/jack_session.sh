@@ -1,24 +1,17 @@
 #!/usr/bin/env bash
-# Runs a command against a private JACK server with a dummy backend.
-#
-#   jack_session.sh [--rate R] [--channels N] [--record FILE] [--kill-server-once-playing]
-#                   [--timeout SECONDS] -- COMMAND [ARGS...]
-#
-# The server has a name of its own (JACK_DEFAULT_SERVER), and JACK_NO_START_SERVER=1 keeps
-# clients from starting another; HOME is a scratch folder. Sessions take turns (a lock file)
-# because JACK reclaims a killed server's registry slot only for a server of the same name.
-# --record writes the monitor ports (what reached system:playback_1..N) to a WAV file while
-# the command runs. --kill-server-once-playing kills the server as soon as the program's
-# output reaches it. The period is long (21 ms) because nothing runs with real-time priority
-# here: on a busy machine a short one lets the recorder miss cycles. Exit status: the
-# command's (124 on a time-out), 77 when JACK or jack_capture is not installed.
+# Runs a command against a private 8-channel JACK server with a dummy backend:
+#   jack_session.sh [--rate R] [--record FILE] [--kill-server-once-playing] [--timeout SECONDS] -- COMMAND...
+# A server name of its own, JACK_NO_START_SERVER=1 and a scratch HOME keep the rest of the machine out.
+# Sessions take turns: JACK reclaims a killed server's registry slot only for one of the same name.
+# --record writes what reached system:playback_1..8 (the monitor ports) to a WAV file. The period is
+# long (21 ms) as nothing runs with real-time priority: a short one lets the recorder miss cycles.
+# Exit status: the command's (124 on a time-out), 77 when JACK or jack_capture is missing.
 set -uo pipefail
 
 rate=48000 channels=8 record="" kill_playing="" time_limit=30
 while [ $# -gt 0 ]; do
   case "$1" in
     --rate) rate=$2; shift 2 ;;
-    --channels) channels=$2; shift 2 ;;
     --record) record=$2; shift 2 ;;
     --kill-server-once-playing) kill_playing=1; shift ;;
     --timeout) time_limit=$2; shift 2 ;;
@@ -37,11 +30,7 @@ flock -w 300 9 || { echo "jack_session: another session holds the lock" >&2; exi
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/cadenzo-jack.XXXXXX")
 export HOME="$scratch" JACK_DEFAULT_SERVER="cadenzo-e2e" JACK_NO_START_SERVER=1
 pids=()
-stop_process() {
-  kill "$1" 2>/dev/null || return 0
-  for _ in $(seq 1 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null
-}
+stop_process() { kill "$1" 2>/dev/null && ! timeout 5 tail --pid="$1" -f /dev/null && kill -KILL "$1" 2>/dev/null; }
 cleanup() { for pid in "${pids[@]}"; do stop_process "$pid"; done; rm -rf "$scratch"; }
 trap cleanup EXIT
 
@@ -59,16 +48,14 @@ disown "$jackd_pid"  # it may be killed on purpose; no job notices
 await started || { echo "jack_session: the JACK server did not come up" >&2; cat "$scratch/jackd.log" >&2; exit 1; }
 
 if [ -n "$record" ]; then
-  ports=()
-  for c in $(seq 1 "$channels"); do ports+=(--port "system:monitor_$c"); done
-  jack_capture --daemon --channels "$channels" "${ports[@]}" "$record" >"$scratch/capture.log" 2>&1 &
+  jack_capture --daemon --channels "$channels" --port 'system:monitor*' "$record" >"$scratch/capture.log" 2>&1 &
   capture_pid=$!
   pids=("$capture_pid" "${pids[@]}")
   await recording || { echo "jack_session: jack_capture did not connect" >&2; cat "$scratch/capture.log" >&2; exit 1; }
 fi
 
 if [ -n "$kill_playing" ]; then
-  (for _ in $(seq 1 300); do playing && break; sleep 0.05; done; kill -KILL "$jackd_pid") &
+  (await playing; kill -KILL "$jackd_pid") &
   pids=("$!" "${pids[@]}")
   disown "$!"
 fi
@@ -80,7 +67,6 @@ if [ -n "$record" ]; then
   # Let the last blocks reach the file, then have jack_capture finish it.
   sleep 0.3
   kill -INT "$capture_pid" 2>/dev/null
-  for _ in $(seq 1 50); do kill -0 "$capture_pid" 2>/dev/null || break; sleep 0.1; done
   wait "$capture_pid" 2>/dev/null
 fi
 exit "$status"
