@@ -2,34 +2,29 @@
 // including sections editing, the set list and its import and export.
 run(async () => {
     const stored = () => JSON.parse(localStorage.getItem('cadenzo.setlist.v1'));
-    check(
-        !(window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.nativeAudio),
-        'no bridge in this window',
-    );
+    const status = () => $('statusLine').textContent;
+    check(!window.webkit?.messageHandlers?.nativeAudio, 'no bridge in this window');
     check(/Browser preview/.test($('bridgeState').textContent), 'the header says there is no audio');
     check(!$('alert').hidden && /no audio engine here/.test($('alertText').textContent), 'an alert explains it');
     check($('playButton').getAttribute('aria-disabled') === 'true', 'Play looks unavailable');
     press(' ');
-    check(/ordinary browser/.test($('alertText').textContent), 'Play says why nothing sounds');
-    check($('transport').dataset.phase === 'stopped', 'and stays stopped');
+    check(/ordinary browser/.test($('alertText').textContent) && $('transport').dataset.phase === 'stopped',
+        'Play says why nothing sounds, and nothing plays');
 
-    // Sections as text, read as the player reads them.
+    // Sections as text, read as the player reads them, and edited as rows.
     type('sectionsText', 'In:2,V:4.5,Ch:4');
-    check($('sectionRows').children.length === 2, 'readable pieces become rows');
-    check($('sectionsText').value === 'In:2,Ch:4', 'the text shows what was kept');
-    check(/Not read: "V:4\.5"/.test($('statusLine').textContent), 'the unreadable piece is named');
-    document.querySelector('[data-add="Br"]').click();
-    check($('sectionsText').value === 'In:2,Ch:4,Br:4', 'quick add appends a section');
-    byLabel('Move section 3 up').click();
-    check($('sectionsText').value === 'In:2,Br:4,Ch:4', 'a section moves up');
-    byLabel('Remove section 1').click();
-    check($('sectionsText').value === 'Br:4,Ch:4', 'a section is removed');
-    $('statusLine').querySelector('button').click();
-    check($('sectionsText').value === 'In:2,Br:4,Ch:4', 'Undo brings it back');
-    check(
-        [...$('startSection').options].map((o) => o.textContent).join('|') === 'Beginning, with count-in|2. Br|3. Ch',
-        'start sections follow the sections',
-    );
+    check($('sectionRows').children.length === 2 && $('sectionsText').value === 'In:2,Ch:4', 'readable pieces kept');
+    check(/Not read: "V:4\.5"/.test(status()), 'the unreadable piece is named');
+    const edits = [[() => document.querySelector('[data-add="Br"]').click(), 'In:2,Ch:4,Br:4', 'quick add appends'],
+        [() => byLabel('Move section 3 up').click(), 'In:2,Br:4,Ch:4', 'a section moves up'],
+        [() => byLabel('Remove section 1').click(), 'Br:4,Ch:4', 'a section is removed'],
+        [() => $('statusLine').querySelector('button').click(), 'In:2,Br:4,Ch:4', 'Undo brings it back']];
+    for (const [edit, text, what] of edits) {
+        edit();
+        check($('sectionsText').value === text, `${what}: ${$('sectionsText').value}`);
+    }
+    const starts = [...$('startSection').options].map((o) => o.textContent).join('|');
+    check(starts === 'Beginning, with count-in|2. Br|3. Ch', `start sections follow the sections: ${starts}`);
 
     // An invalid number holds Play back until fixed, then the old value returns.
     const bars = byLabel('Bars of section 2');
@@ -45,10 +40,9 @@ run(async () => {
         press('t');
         if (i < 3) await sleep(500);
     }
-    const tapped = Number($('tempo').value);
-    check(tapped >= 110 && tapped <= 130, `tapped tempo near 120: ${tapped}`);
+    check(Math.abs(Number($('tempo').value) - 120) <= 10, `tapped tempo near 120: ${$('tempo').value}`);
 
-    // The set list: new, step through, delete and undo.
+    // The set list: new, step through, delete and undo, move; each change saved.
     $('newSong').click();
     type('songTitle', 'Second');
     check($('songs').children.length === 2 && stored().songs.length === 2, 'a new song is added and saved');
@@ -61,42 +55,26 @@ run(async () => {
     $('statusLine').querySelector('button').click();
     check($('songs').children.length === 2 && $('songTitle').value === 'Second', 'Undo restores it');
     $('songUp').click();
-    check(
-        $('songs').children[0].textContent.includes('Second') && stored().songs[0].title === 'Second',
-        'a song moves up and is saved',
-    );
+    check(stored().songs[0].title === 'Second' && /Second/.test($('songs').children[0].textContent), 'moved, saved');
 
-    // Export shows the list; a bad file changes nothing; a good one is added.
+    // Export shows the list; a bad file changes nothing; a good one is added and selected.
     $('openTransfer').click();
-    check($('transfer').open, 'the import and export dialog opens');
     const exported = JSON.parse($('transferText').value);
-    check(
-        exported.format === 'cadenzo-setlist' && exported.songs.length === 2 && exported.songs[0].title === 'Second',
-        'the export holds the set list',
-    );
-    $('transferText').value =
-        '{"format": "cadenzo-setlist", "version": 1, "songs": [{"title": "Bad", "tempo": 999, "sections": []}]}';
-    $('importText').click();
-    check(
-        /Song 1 "Bad" needs a tempo/.test($('transferMessage').textContent) &&
-            /Nothing was imported/.test($('transferMessage').textContent),
-        `a bad file is refused: ${$('transferMessage').textContent}`,
-    );
+    check($('transfer').open && exported.format === 'cadenzo-setlist' && exported.songs[0].title === 'Second' &&
+        exported.songs.length === 2, 'the export holds the set list');
+    const importing = (songs) => {
+        $('transferText').value = JSON.stringify({ format: 'cadenzo-setlist', version: 1, songs });
+        $('importText').click();
+        return $('transferMessage').textContent;
+    };
+    const refused = importing([{ title: 'Bad', tempo: 999, sections: [] }]);
+    check(/Song 1 "Bad" needs a tempo.*Nothing was imported/.test(refused), `a bad file is refused: ${refused}`);
     check($('songs').children.length === 2 && stored().songs.length === 2, 'nothing was lost or added');
-    $('transferText').value = JSON.stringify({
-        format: 'cadenzo-setlist',
-        version: 1,
-        songs: [{ title: 'Imported', tempo: 77, sections: 'V:8' }],
-    });
-    $('importText').click();
-    check(/Added 1 song/.test($('transferMessage').textContent), 'a good file is added');
-    check(
-        $('songs').children.length === 3 && $('songTitle').value === 'Imported' && stored().songs.length === 3,
-        'the imported song is selected and saved',
-    );
+    check(/Added 1 song/.test(importing([{ title: 'Imported', tempo: 77, sections: 'V:8' }])), 'a good file is added');
+    check($('songs').children.length === 3 && $('songTitle').value === 'Imported' && stored().songs.length === 3,
+        'the imported song is selected and saved');
     $('closeTransfer').click();
 
-    // Tabs answer the arrow keys.
     $('tab-song').focus();
     $('tab-song').dispatchEvent(new KeyboardEvent('keydown', { key: 'ArrowRight', bubbles: true }));
     check(!$('panel-pad').hidden && document.activeElement === $('tab-pad'), 'ArrowRight moves to the next tab');

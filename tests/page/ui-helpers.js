@@ -29,12 +29,9 @@ function type(target, value) {
     input.blur();
 }
 
-// A key stroke through the web view's real keyboard path (page-probe sends it), with the default actions
-// a browser takes for it. Names are key names: space, Return, Escape, g.
-async function stroke(name) {
-    window.webkit.messageHandlers.probeKeys.postMessage(name);
-    await sleep(60);
-}
+// A key stroke through the web view's real keyboard path (page-probe sends it, in order), with the default
+// actions a browser takes for it. Names are key names: space, Return, Escape, g.
+const stroke = (name) => window.webkit.messageHandlers.probeKeys.postMessage(name);
 
 function press(key, target = document.body) {
     const code = key === ' ' ? 'Space' : key;
