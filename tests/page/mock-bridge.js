@@ -3,8 +3,8 @@
 // a listing at once, a tone 1.5 s later, a song once it has started. Its song length is `totalDuration`,
 // not the page's own, so that the page is seen to take it from the reply.
 //
-// Scenarios steer it through window.__cadenzoMock: `options` (delays, failures, devices, request types
-// left unanswered), `received` (every request body, in order) and `deliver(result)`.
+// Scenarios steer it through window.__cadenzoMock: `options` (delays, errors, devices), `received`
+// (every request body, in order) and `deliver(result)`.
 (function () {
     'use strict';
     const options = {
@@ -16,23 +16,18 @@
         toneDelay: 1500,
         playDelay: 120,
         totalDuration: 3.5,
-        toneError: null,
-        playError: null,
-        silent: new Set(),
+        errors: {}, // by request type, for example { testTone: 'setSinkId equivalent failed: -10851' }
     };
     const received = [];
     const deliver = (result) => (0, eval)(`(window.onNativeAudioResult || console.log)(${JSON.stringify(result)})`);
 
     function receive(body) {
         received.push(body);
-        const answer = (result, delay = 0) => {
-            if (!options.silent.has(body.type)) setTimeout(() => deliver({ ...result, requestId: body.requestId }), delay);
-        };
+        const answer = (result, delay = 0) => setTimeout(() => deliver({ ...result, requestId: body.requestId }), delay);
         const { type } = body;
-        if (type === 'listDevices') answer({ ok: true, type, devices: options.devices.map((d) => ({ ...d })) });
-        else if (type === 'testTone' && options.toneError) answer({ ok: false, type, error: options.toneError });
+        if (options.errors[type]) answer({ ok: false, type, error: options.errors[type] });
+        else if (type === 'listDevices') answer({ ok: true, type, devices: options.devices.map((d) => ({ ...d })) });
         else if (type === 'testTone') answer({ ok: true, type }, options.toneDelay);
-        else if (type === 'playSong' && options.playError) answer({ ok: false, type, error: options.playError });
         else if (type === 'playSong') answer({ ok: true, type, totalDuration: options.totalDuration }, options.playDelay);
         else answer({ ok: true, type });
     }

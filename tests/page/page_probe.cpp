@@ -15,7 +15,21 @@
 
 namespace {
 
-void sendKey(WebKitWebView* view, guint keyval) {
+std::string scenario, page, dataDir;
+std::vector<std::string> injected;
+double timeoutSeconds = 30;
+bool started = false;
+int status = 2;
+
+void quitWith(int code) {
+    status = code;
+    gtk_main_quit();
+}
+
+void onKeyRequest(WebKitUserContentManager*, WebKitJavascriptResult* message, gpointer view) {
+    char* name = jsc_value_to_string(webkit_javascript_result_get_js_value(message));
+    const guint keyval = gdk_keyval_from_name(name);
+    g_free(name);
     GtkWidget* widget = GTK_WIDGET(view);
     gtk_widget_grab_focus(widget);
     GdkDisplay* display = gtk_widget_get_display(widget);
@@ -36,54 +50,33 @@ void sendKey(WebKitWebView* view, guint keyval) {
     g_free(keys);
 }
 
-void onKeyRequest(WebKitUserContentManager*, WebKitJavascriptResult* message, gpointer view) {
-    char* name = jsc_value_to_string(webkit_javascript_result_get_js_value(message));
-    const guint keyval = gdk_keyval_from_name(name);
-    g_free(name);
-    if (keyval != GDK_KEY_VoidSymbol && keyval != 0) sendKey(WEBKIT_WEB_VIEW(view), keyval);
-}
-
-struct Probe {
-    std::string scenario, page, dataDir;
-    std::vector<std::string> injected;
-    double timeoutSeconds = 30;
-    bool started = false;
-    int status = 2;
-} state;
-
-void quitWith(int status) {
-    state.status = status;
-    gtk_main_quit();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool valued = i + 1 < argc;
         std::string text;
-        if (arg == "--inject" && valued && probe::readFile(argv[++i], text)) state.injected.push_back(text);
-        else if (arg == "--scenario" && valued && probe::readFile(argv[++i], state.scenario)) continue;
-        else if (arg == "--data-dir" && valued) state.dataDir = argv[++i];
-        else if (arg == "--timeout" && valued) state.timeoutSeconds = std::atof(argv[++i]);
-        else if (arg[0] != '-' && state.page.empty()) state.page = arg;
+        if (i + 1 == argc && page.empty()) page = arg;
+        else if (i + 1 == argc) return 2;
+        else if (arg == "--inject" && probe::readFile(argv[++i], text)) injected.push_back(text);
+        else if (arg == "--scenario" && probe::readFile(argv[++i], scenario)) continue;
+        else if (arg == "--data-dir") dataDir = argv[++i];
+        else if (arg == "--timeout") timeoutSeconds = std::atof(argv[++i]);
         else return 2;
     }
-    if (state.page.empty()) return 2;
+    if (page.empty()) return 2;
 
     gtk_init(&argc, &argv);
     WebKitUserContentManager* content = webkit_user_content_manager_new();
-    for (const std::string& text : state.injected) {
-        WebKitUserScript* script = webkit_user_script_new(text.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-        webkit_user_content_manager_add_script(content, script);
-        webkit_user_script_unref(script);
+    for (const std::string& text : injected) {
+        webkit_user_content_manager_add_script(
+            content, webkit_user_script_new(text.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
     }
     WebKitWebsiteDataManager* data =
-        state.dataDir.empty() ? webkit_website_data_manager_new_ephemeral()
-                              : webkit_website_data_manager_new("base-data-directory", state.dataDir.c_str(),
-                                                                "base-cache-directory", state.dataDir.c_str(), nullptr);
+        dataDir.empty() ? webkit_website_data_manager_new_ephemeral()
+                        : webkit_website_data_manager_new("base-data-directory", dataDir.c_str(), "base-cache-directory",
+                                                          dataDir.c_str(), nullptr);
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
                                               webkit_web_context_new_with_website_data_manager(data),
                                               "user-content-manager", content, nullptr));
@@ -91,25 +84,20 @@ int main(int argc, char** argv) {
     webkit_user_content_manager_register_script_message_handler(content, "probeKeys");
     webkit_settings_set_enable_write_console_messages_to_stdout(webkit_web_view_get_settings(view), TRUE);
     g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, gpointer) {
-                         if (event != WEBKIT_LOAD_FINISHED || state.started) return;
-                         state.started = true;
-                         probe::runScenario(view, state.scenario, quitWith);
+                         if (event != WEBKIT_LOAD_FINISHED || started) return;
+                         started = true;
+                         probe::runScenario(view, scenario, quitWith);
                      }), nullptr);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window), 900, 700);
     gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
     gtk_widget_show_all(window);
-
-    char* path = g_canonicalize_filename(state.page.c_str(), nullptr);
-    char* uri = g_filename_to_uri(path, nullptr, nullptr);
-    webkit_web_view_load_uri(view, uri);
-    g_free(uri);
-    g_free(path);
-    g_timeout_add(guint(state.timeoutSeconds * 1000), +[](gpointer) {
-        std::cerr << "page-probe: timed out" << (state.started ? " waiting for the scenario" : " loading the page") << "\n";
+    webkit_web_view_load_uri(view, g_filename_to_uri(g_canonicalize_filename(page.c_str(), nullptr), nullptr, nullptr));
+    g_timeout_add(guint(timeoutSeconds * 1000), +[](gpointer) {
+        std::cerr << "page-probe: timed out " << (started ? "waiting for the scenario" : "loading the page") << "\n";
         quitWith(2);
         return G_SOURCE_REMOVE;
     }, nullptr);
     gtk_main();
-    return state.status;
+    return status;
 }

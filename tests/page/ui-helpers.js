@@ -6,7 +6,6 @@ const failures = [];
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const byLabel = (label) => document.querySelector(`[aria-label="${label}"]`);
 const sentOfType = (type) => mock.received.filter((body) => body.type === type);
-const logText = () => $('log').textContent;
 
 function check(condition, message) {
     if (!condition) failures.push(message);
@@ -20,12 +19,11 @@ async function until(condition, message, timeout = 5000) {
     return check(false, `timed out: ${message}`);
 }
 
-function type(target, value) {
-    const input = typeof target === 'string' ? $(target) : target;
+function type(id, value) {
+    const input = $(id);
     input.focus();
     input.value = value;
-    input.dispatchEvent(new Event('input', { bubbles: true }));
-    input.dispatchEvent(new Event('change', { bubbles: true }));
+    for (const name of ['input', 'change']) input.dispatchEvent(new Event(name, { bubbles: true }));
     input.blur();
 }
 

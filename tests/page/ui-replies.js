@@ -8,12 +8,11 @@ run(async () => {
     check(document.querySelectorAll('#matrix thead button').length === 18, 'a test button per output');
 
     tone(3).click();
-    await until(() => sentOfType('testTone').length === 1, 'the tone request arrives');
-    const { requestId, ...fields } = sentOfType('testTone')[0];
+    const { requestId, ...fields } = sentOfType('testTone')[0] || {};
     check(sameData(fields, { type: 'testTone', deviceUid: 'alsa:hw:CARD=USB,DEV=0', channels: [2], channelCount: 18 }),
         `testTone: ${canonical(fields)}`);
-    check(tone(3).getAttribute('aria-busy') === 'true', 'the playing output shows busy');
-    check(tone(5).getAttribute('aria-disabled') === 'true', 'other outputs wait for the tone');
+    check(tone(3).getAttribute('aria-busy') === 'true' && tone(5).getAttribute('aria-disabled') === 'true',
+        'the playing output shows busy; the others wait for it');
     tone(5).click();
     // Asked later, answered first; the second tone was never sent.
     $('refreshDevices').click();
@@ -22,7 +21,7 @@ run(async () => {
     await until(() => tone(3).getAttribute('aria-busy') === 'false', 'the tone reply ends the busy state', 4000);
     check($('statusLine').textContent === 'Output 3 played its test tone.', 'the tone result is shown');
 
-    mock.options.toneError = 'setSinkId equivalent failed: -10851';
+    mock.options.errors.testTone = 'setSinkId equivalent failed: -10851';
     tone(2).click();
     await until(() => !$('alert').hidden, 'a failed tone is shown');
     check($('alertText').textContent === 'Output 2: The audio interface could not be selected; is it busy or ' +
@@ -37,9 +36,8 @@ run(async () => {
     check($('alert').hidden, 'a duplicate shows no second alert');
 
     // A reply of a type that does not fit its id is not taken for it.
-    mock.options.silent.add('setGuideMuted');
     press('g');
-    await until(() => sentOfType('setGuideMuted').length === 1, 'the mute arrives');
+    // Before the mute's own reply, which comes once this script has run.
     mock.deliver({ ok: true, type: 'stopSong', requestId: sentOfType('setGuideMuted')[0].requestId });
     check(/does not fit its request/.test(newest()), 'a reply of the wrong type is ignored');
 
