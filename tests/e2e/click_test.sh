@@ -4,7 +4,7 @@ set -uo pipefail
 source "$(dirname "$0")/e2e_lib.sh"
 export TEST_CLICK=1
 
-# A bar of count-in and a bar of 3/4 (an empty part counts none), on the two channels asked for.
+# A bar of count-in and two of 3/4 (a part of no bars plays one), on the two channels asked for.
 scenario_clicks() {
   play --record "$work/take.wav" -- TEST_DEVICE=syst TEST_CHANNEL=3,6 TEST_CHANNELS=6 BEATS_PER_BAR=3 \
     COUNT_IN_BARS=1 SONG_BARS=0,1 TEMPO=200.9

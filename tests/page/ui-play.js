@@ -30,6 +30,7 @@ run(async () => {
     await until(() => phase() === 'playing', 'the reply starts the clock');
     check($('stateLabel').textContent === 'Playing' && $('playLabel').textContent === 'Stop', 'Playing, and Stop');
     check($('posTitle').textContent === 'Count-in' && $('total').textContent === '0:03', 'the count-in; the total');
+    check(/The engine plays 3\.50 s; this page expected 4\.00 s/.test($('log').textContent), 'a length that differs');
     await until(() => $('posTitle').textContent === 'In', 'the first section follows the count-in bar');
     check($('posDetail').textContent === 'Bar 1 of 1', 'the bar within the section is shown');
     check(document.querySelector('#sectionStrip button.current').dataset.section === '0', 'the strip marks it');
