@@ -38,7 +38,7 @@ run(async () => {
     byLabel('Test tone on output 4').click();
     $('refreshDevices').click();
     await until(() => /OK: \d+ interface/.test($('log').children[0].textContent), 'the listing is answered');
-    check(byLabel('Test tone on output 4').getAttribute('aria-busy') === 'true', 'a listing asked for during the tone is answered first');
+    check(byLabel('Test tone on output 4').getAttribute('aria-busy') === 'true', 'the listing overtakes the tone');
     await until(() => /Output 4 played its test tone/.test($('statusLine').textContent), 'the tone is answered', 10000);
     check($('alert').hidden, `no error is shown (${$('alertText').textContent})`);
 

@@ -18,7 +18,8 @@ scenario_tone() {
 scenario_no_match() {
   play -- TEST_DEVICE=nosuch
   expect_status 1
-  expect_output "Output devices found:" "  - system (8 channel(s))" "" "No device matching 'nosuch' — is it connected?"
+  expect_output "Output devices found:" "  - system (8 channel(s))" "" \
+    "No device matching 'nosuch' — is it connected?"
   expect_quiet_stderr
 }
 

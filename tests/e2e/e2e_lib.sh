@@ -41,7 +41,7 @@ expect_output() {
 }
 
 # Only the session's own notes may appear on standard error.
-expect_quiet_stderr() { ! grep -v '^jack_session:' "$work/err" | grep -q . || fail "the program wrote to standard error"; }
+expect_quiet_stderr() { ! grep -v '^jack_session:' "$work/err" | grep -q . || fail "output on standard error"; }
 
 # wav_check's report on $work/take.wav, in $work/report; options are its checks.
 report() {

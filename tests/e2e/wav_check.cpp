@@ -95,7 +95,7 @@ bool checkClicks(const std::vector<Samples>& channels, double rate, const std::v
         if (i == 0) reference = clicks;
         bool same = clicks.size() == reference.size();
         for (std::size_t k = 0; same && k < clicks.size(); ++k)
-            same = std::labs(long(clicks[k].at) - long(reference[k].at)) <= 1 && clicks[k].kind() == reference[k].kind();
+            same = std::labs(long(clicks[k].at - reference[k].at)) <= 1 && clicks[k].kind() == reference[k].kind();
         if (!same) std::printf("channel %d: clicks differ from channel %d's\n", listed[i], listed[0]);
         passed = passed && same;
     }

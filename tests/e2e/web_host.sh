@@ -55,7 +55,7 @@ scenario_missing_page() {
   cp "$PLAYER" "$work/bin/cadenzo-player"
   play -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$work/bin/cadenzo-player"
   [ "$status" -ne 0 ] || fail "exit status 0"
-  [ "$(grep -v '^jack_session:' "$work/err")" = "bridge-test.html not found in bundle" ] || fail "unexpected standard error"
+  [ "$(grep -v '^jack_session:' "$work/err")" = "bridge-test.html not found in bundle" ] || fail "standard error"
   [ ! -s "$work/out" ] || fail "unexpected standard output"
 }
 

@@ -6,9 +6,7 @@ import vm from 'node:vm';
 export function loadLogic() {
     const html = readFileSync(new URL('../../resources/bridge-test.html', import.meta.url), 'utf8');
     const match = /<script id="cadenzo-logic">([\s\S]*?)<\/script>/.exec(html);
-    const context = vm.createContext({});
-    vm.runInContext(match[1], context, { filename: 'cadenzo-logic' });
-    return context.CadenzoLogic;
+    return vm.runInNewContext(`${match[1]}\n;CadenzoLogic`, {}, { filename: 'cadenzo-logic' });
 }
 
 // Values made in the other context have that context's prototypes; compare their data.

@@ -23,12 +23,13 @@
 
     function receive(body) {
         received.push(body);
-        const answer = (result, delay = 0) => setTimeout(() => deliver({ ...result, requestId: body.requestId }), delay);
+        const answer = (result, delay) => setTimeout(() => deliver({ ...result, requestId: body.requestId }), delay);
         const { type } = body;
         if (options.errors[type]) answer({ ok: false, type, error: options.errors[type] });
         else if (type === 'listDevices') answer({ ok: true, type, devices: options.devices.map((d) => ({ ...d })) });
         else if (type === 'testTone') answer({ ok: true, type }, options.toneDelay);
-        else if (type === 'playSong') answer({ ok: true, type, totalDuration: options.totalDuration }, options.playDelay);
+        else if (type === 'playSong') answer({ ok: true, type, totalDuration: options.totalDuration },
+            options.playDelay);
         else answer({ ok: true, type });
     }
 

@@ -73,10 +73,9 @@ int main(int argc, char** argv) {
             content, webkit_user_script_new(text.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
     }
-    WebKitWebsiteDataManager* data =
-        dataDir.empty() ? webkit_website_data_manager_new_ephemeral()
-                        : webkit_website_data_manager_new("base-data-directory", dataDir.c_str(), "base-cache-directory",
-                                                          dataDir.c_str(), nullptr);
+    const char* dir = dataDir.c_str();
+    WebKitWebsiteDataManager* data = dataDir.empty() ? webkit_website_data_manager_new_ephemeral()
+        : webkit_website_data_manager_new("base-data-directory", dir, "base-cache-directory", dir, nullptr);
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
                                               webkit_web_context_new_with_website_data_manager(data),
                                               "user-content-manager", content, nullptr));

@@ -16,7 +16,7 @@ const played = { type: 'playSong', requestId: 'p', device: [device.uid, null], e
     'Ch:4'], click: [0, 1], guide: [1], pad: [16, 17], padKey: 'Bb', padChords: ['1', '4', '4', '5/7', 'x', '6-'],
     tempo: 92.5, beatsPerBar: 7, countInBars: 0, startSection: 3, totalChannels: 18 };
 
-test('every request the page sends is read by the bridge as the page meant it', { skip: !process.env.PROTOCOL_CHECK }, () => {
+test('the bridge reads each request the page sends as the page meant it', { skip: !process.env.PROTOCOL_CHECK }, () => {
     const table = [
         [L.listDevicesRequest('p'), { type: 'listDevices', requestId: 'p' }],
         [L.testToneRequest('p', device.uid, 18, 18),

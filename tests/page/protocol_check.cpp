@@ -16,9 +16,12 @@ json read(const std::string& line) {
     if (const auto* error = std::get_if<ProtocolError>(&parsed)) return {{"protocolError", error->result}};
     const Request& request = std::get<Request>(parsed);
     json out = {{"type", typeName(request.kind)}, {"requestId", orNull(request.requestId)}};
-    const auto device = [](const DeviceSelection& s) { return json::array({orNull(s.deviceUid), orNull(s.deviceNameContains)}); };
+    const auto device = [](const DeviceSelection& s) {
+        return json::array({orNull(s.deviceUid), orNull(s.deviceNameContains)});
+    };
     if (const auto* tone = std::get_if<TestToneRequest>(&request.kind)) {
-        out.update({{"device", device(tone->selection)}, {"channel", tone->channel}, {"channelCount", tone->channelCount}});
+        out.update({{"device", device(tone->selection)}, {"channel", tone->channel},
+                    {"channelCount", tone->channelCount}});
     } else if (const auto* song = std::get_if<PlaySongRequest>(&request.kind)) {
         json entries = song->entries ? json::array() : json(nullptr);
         for (const auto& entry : song->entries.value_or(std::vector<cadenzo::MapEntry>{}))

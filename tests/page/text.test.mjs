@@ -37,8 +37,8 @@ test('chord symbols as the player reads them: root, tones and bass as pitch clas
         return c === null ? null : `${c.root}:${c.tones.join(' ')}${c.bass === null ? '' : `/${c.bass}`}`;
     };
     each([[['1', 0], '0:0 4 7'], [['6-', 0], '9:9 0 4'], [['57', 0], '7:7 11 2 5'], [['7°7', 0], '11:11 2 5 8'],
-        [['1sus2', 0], '0:0 2 7'], [['5aug7', 0], '7:7 11 3 5'], [['#4-7', 0], '6:6 9 1 4'], [['5/♭7', 0], '7:7 11 2/10'],
-        [['1/1', 0], '0:0 4 7'], [['<4', 0], '5:5 9 0'], [['1m', 0], '0:0 4 7'], [['4/5', 10], '3:3 7 10/5'],
+        [['1sus2', 0], '0:0 2 7'], [['5aug7', 0], '7:7 11 3 5'], [['#4-7', 0], '6:6 9 1 4'], [['1/1', 0], '0:0 4 7'],
+        [['5/♭7', 0], '7:7 11 2/10'], [['<4', 0], '5:5 9 0'], [['1m', 0], '0:0 4 7'], [['4/5', 10], '3:3 7 10/5'],
         [['1-sus', 0], '0:0 5 7'], [['1maj7dim', 0], '0:0 3 6 11'], [['7', 0], '11:11 3 6'], [['17-', 0], '0:0 4 7 10'],
         [['1-', 0], '0:0 3 7'], [['<1-', 0], '0:0 3 7']], read);
     for (const symbol of ['8', '0', 'x', '', '1/', '1/3/5', '1/x', '1/3m', ' 1', '1/ 3', '##1', 'b#1', '%', '|', '1\n',
@@ -72,18 +72,18 @@ test('an exported set list imports as the same songs', () => {
 
 test('a file that is not a set list, or has one bad song, is refused whole with a clear message', () => {
     const withSecond = (change) => file({ songs: [setList()[0], { ...setList()[1], ...change }] });
+    const section = (...sections) => withSecond({ sections });
     const song2 = (reason) => new RegExp(`^Song 2 .*${reason}[^]*Nothing was imported`);
-    const refusals = [['{"songs": [', /not readable JSON/], ['[1, 2]', /not a CadenzoPlayer set list/],
-        ['null', /not a CadenzoPlayer set list/], [file({ format: 'other', songs: [] }), /not a CadenzoPlayer set list/],
-        [file({ version: 2, songs: [] }), /newer version/], [file({ version: '1', songs: [] }), /newer version/],
-        [file({ songs: 'x' }), /no list of songs/], [file({ songs: [] }), /holds no songs/],
-        [withSecond({ tempo: 5 }), /^Song 2 "Slow One" .*tempo[^]*Nothing was imported/],
-        [withSecond({ tempo: '120' }), song2('tempo')], [withSecond({ title: 7 }), song2('title')], [withSecond({ sections: [{ label: 'V', bars: 2.5 }] }), song2('section 1')],
-        [withSecond({ sections: [{ label: 'V' }] }), song2('section 1')],
-        [withSecond({ sections: [{ label: 'V', bars: 4 }, 'Ch:4'] }), song2('section 2')],
-        [withSecond({ sections: [{ label: 'V', bars: 1000 }] }), song2('section 1 that is too long')],
-        [withSecond({ sections: [{ label: 'V', bars: -1000 }] }), song2('section 1 that is too long')],
-        [withSecond({ sections: [{ label: 'x'.repeat(41), bars: 4 }] }), song2('section 1 that is too long')],
+    const [notSetList, newer] = [/not a CadenzoPlayer set list/, /newer version/];
+    const tooLong = song2('section 1 that is too long');
+    const refusals = [['{"songs": [', /not readable JSON/], ['[1, 2]', notSetList], ['null', notSetList],
+        [file({ format: 'other', songs: [] }), notSetList], [file({ version: 2, songs: [] }), newer],
+        [file({ version: '1', songs: [] }), newer], [file({ songs: 'x' }), /no list of songs/],
+        [file({ songs: [] }), /holds no songs/], [withSecond({ tempo: 5 }), /^Song 2 "Slow One" .*tempo/],
+        [withSecond({ tempo: '120' }), song2('tempo')], [withSecond({ title: 7 }), song2('title')],
+        [section({ label: 'V', bars: 2.5 }), song2('section 1')], [section({ label: 'V' }), song2('section 1')],
+        [section({ label: 'V', bars: 4 }, 'Ch:4'), song2('section 2')], [section({ label: 'V', bars: 1000 }), tooLong],
+        [section({ label: 'V', bars: -1000 }), tooLong], [section({ label: 'x'.repeat(41), bars: 4 }), tooLong],
         [withSecond({ sections: null }), song2('no sections')], [withSecond({ beatsPerBar: 0 }), song2('beatsPerBar')],
         [withSecond({ countInBars: 1.5 }), song2('countInBars')], [withSecond({ padKey: 'H' }), song2('pad key')],
         [withSecond({ padKey: 'Am' }), song2('pad key')], [withSecond({ chart: ['1', '4'] }), song2('chord chart')]];

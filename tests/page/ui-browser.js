@@ -49,7 +49,7 @@ run(async () => {
         [() => $('songUp').click(), 'Second|New song', 'Second']];
     for (const [step, list, selected] of steps) {
         step();
-        check(songs() === list && saved() === list && $('songTitle').value === selected, `set list ${list}, ${selected}`);
+        check(songs() === list && saved() === list && $('songTitle').value === selected, `${list}, ${selected}`);
     }
 
     // Export shows the list; a bad file changes nothing; a good one is added and selected.

@@ -24,7 +24,7 @@ run(async () => {
     check(stop.type === 'stopSong', 'a first song stops whatever may still sound, then plays');
     check(sameData(play, { type: 'playSong', deviceUid: 'alsa:hw:CARD=USB,DEV=0', entries: [{ label: 'In', bars: 1 },
         { label: 'V', bars: 2 }], click: [0, 1], guide: [0, 1], pad: [2], tempo: 240, beatsPerBar: 4, countInBars: 1,
-        startSection: 0, totalChannels: 18, padKey: 'G', padChords: ['1', '4', '4', 'x'] }), `playSong: ${canonical(play)}`);
+        startSection: 0, totalChannels: 18, padKey: 'G', padChords: ['1', '4', '4', 'x'] }), canonical(play));
     check(typeof requestId === 'string' && requestId !== stop.requestId, 'each request has its own id');
 
     await until(() => phase() === 'playing', 'the reply starts the clock');
@@ -75,7 +75,7 @@ run(async () => {
     mock.options.errors.playSong = "Couldn't select device: -50";
     press(' ');
     await until(() => !$('alert').hidden, 'a failed start is shown');
-    check($('alertText').textContent === "The song didn't start: The audio interface could not be selected; is it busy " +
-        "or unplugged? (Couldn't select device: -50)", `alert: ${$('alertText').textContent}`);
-    check(phase() === 'stopped' && /Failed: Couldn't select device: -50/.test($('log').textContent), 'stopped; the log says why');
+    check($('alertText').textContent === "The song didn't start: The audio interface could not be selected; is it " +
+        "busy or unplugged? (Couldn't select device: -50)", `alert: ${$('alertText').textContent}`);
+    check(phase() === 'stopped' && /Failed: Couldn't select device: -50/.test($('log').textContent), 'stopped, logged');
 });
