@@ -103,7 +103,7 @@ test('checks before playing block what the player would play wrongly, and warn o
 test('tap tempo follows the latest run of taps', () => {
     const steady = [0, 1000, 2000, 3000, 4000, 4500, 5000, 5500, 6000, 6500, 7000, 7500, 8000];
     const table = [[[], null], [[1000], null], [[0, 500, 1000, 1500], 120], [[0, 600, 1200, 5000, 5400], 150],
-        [[0, 10, 20], 400], [[0, 1900, 3800], 32], [steady, 120]];
+        [[0, 10, 20], 400], [[0, 1900, 3800], 32], [steady, 120], [[0, 1000, 2000, 3000, 3500, 4000, 4500], 80]];
     for (const [taps, bpm] of table) assert.equal(L.tapTempo(taps), bpm, JSON.stringify(taps));
 });
 
