@@ -1,4 +1,3 @@
-#include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/audio/SystemDeviceBackends.hpp"
 #include "VirtualDeviceFixture.hpp"
@@ -16,12 +15,12 @@ namespace {
 
 struct NullCallback final : DeviceRenderCallback {
     void renderDevice(float* const*, std::uint32_t, std::uint32_t) noexcept override {}
-};
+} nullCallback;
 
 bool jackServerRunning(const std::string& name) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::ifstream cmdline(entry.path() / "cmdline");
-        std::string arguments((std::istreambuf_iterator<char>(cmdline)), {});
+        const std::string arguments((std::istreambuf_iterator<char>(cmdline)), {});
         if (arguments.find("jackd") != std::string::npos && arguments.find(name) != std::string::npos) return true;
     }
     return false;
@@ -39,13 +38,11 @@ TEST(CompositeBackend, ListsApisInOrderWithOneDefaultAndOpensThroughTheOwner) {
     EXPECT_EQ(composite.devices(), (std::vector<BackendDevice>{{"jack:system", "system", 8, true},
                                                                {"alsa:hw:A,0", "hw:A,0", 2, false},
                                                                {"alsa:hw:B,0", "hw:B,0", 4, false}}));
-    NullCallback callback;
-    EXPECT_EQ(errorText([&] { composite.openStream("alsa:hw:B,0", 48000, callback); }),
-              "AudioEngine 4: Could not open output device alsa:hw:B,0: fake");
+    const auto open = [&](const char* uid) { return errorText([&] { composite.openStream(uid, 48000, nullCallback); }); };
+    EXPECT_EQ(open("alsa:hw:B,0"), "AudioEngine 4: Could not open output device alsa:hw:B,0: fake");
     EXPECT_EQ(alsa->opened, std::vector<std::string>{"alsa:hw:B,0"});
     EXPECT_TRUE(jack->opened.empty());
-    EXPECT_EQ(errorText([&] { composite.openStream("pulse:Sink", 48000, callback); }),
-              "AudioEngine 4: Could not open output device pulse:Sink: no such device");
+    EXPECT_EQ(open("pulse:Sink"), "AudioEngine 4: Could not open output device pulse:Sink: no such device");
 }
 
 TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet) {
@@ -62,13 +59,10 @@ TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet)
     {
         auto backend = DeviceLayer::makeSystemBackend();
         devices = backend->devices();
-        NullCallback callback;
-        failure = errorText([&] { backend->openStream("jack:system", 48000, callback); });
+        failure = errorText([&] { backend->openStream("jack:system", 48000, nullCallback); });
     }
     const std::string console = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
-
-    if (previous) setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1);
-    else unsetenv("JACK_DEFAULT_SERVER");
+    previous ? setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1) : unsetenv("JACK_DEFAULT_SERVER");
 
     for (const auto& device : devices) EXPECT_NE(uidApi(device.uid), "jack") << device.uid;
     EXPECT_EQ(failure, "AudioEngine 4: Could not open output device jack:system: the JACK server is not running");
