@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <unistd.h>
 
 using namespace cadenzo;
@@ -47,22 +48,19 @@ TEST(CompositeBackend, ListsApisInOrderWithOneDefaultAndOpensThroughTheOwner) {
 
 TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet) {
     const char* previous = std::getenv("JACK_DEFAULT_SERVER");
-    const std::string saved = previous ? previous : "";
+    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
     const std::string absent = "cadenzo-unit-absent-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", absent.c_str(), 1);
 
     // Captured at the descriptors, so whatever the audio libraries print shows too.
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    std::vector<BackendDevice> devices;
-    std::string failure;
-    {
-        auto backend = DeviceLayer::makeSystemBackend();
-        devices = backend->devices();
-        failure = errorText([&] { backend->openStream("jack:system", 48000, nullCallback); });
-    }
+    auto backend = DeviceLayer::makeSystemBackend();
+    const auto devices = backend->devices();
+    const auto failure = errorText([&] { backend->openStream("jack:system", 48000, nullCallback); });
+    backend.reset();
     const std::string console = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
-    previous ? setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1) : unsetenv("JACK_DEFAULT_SERVER");
+    saved ? setenv("JACK_DEFAULT_SERVER", saved->c_str(), 1) : unsetenv("JACK_DEFAULT_SERVER");
 
     for (const auto& device : devices) EXPECT_NE(uidApi(device.uid), "jack") << device.uid;
     EXPECT_EQ(failure, "AudioEngine 4: Could not open output device jack:system: the JACK server is not running");
