@@ -27,7 +27,8 @@ bool arrives(std::future<void> future) { return future.wait_for(patience) == std
 // Polls for what another thread does.
 template <class Condition>
 bool eventually(Condition condition) {
-    for (const auto end = Clock::now() + patience; !condition() && Clock::now() < end;) std::this_thread::sleep_for(1ms);
+    const auto end = Clock::now() + patience;
+    while (!condition() && Clock::now() < end) std::this_thread::sleep_for(1ms);
     return condition();
 }
 

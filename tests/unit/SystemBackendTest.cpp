@@ -39,7 +39,9 @@ TEST(CompositeBackend, ListsApisInOrderWithOneDefaultAndOpensThroughTheOwner) {
     EXPECT_EQ(composite.devices(), (std::vector<BackendDevice>{{"jack:system", "system", 8, true},
                                                                {"alsa:hw:A,0", "hw:A,0", 2, false},
                                                                {"alsa:hw:B,0", "hw:B,0", 4, false}}));
-    const auto open = [&](const char* uid) { return errorText([&] { composite.openStream(uid, 48000, nullCallback); }); };
+    const auto open = [&](const char* uid) {
+        return errorText([&] { composite.openStream(uid, 48000, nullCallback); });
+    };
     EXPECT_EQ(open("alsa:hw:B,0"), "AudioEngine 4: Could not open output device alsa:hw:B,0: fake");
     EXPECT_EQ(alsa->opened, std::vector<std::string>{"alsa:hw:B,0"});
     EXPECT_TRUE(jack->opened.empty());

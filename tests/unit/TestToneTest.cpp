@@ -65,7 +65,8 @@ TEST_F(TestTone, FailuresCarryTheirCodeAndPlayNothing) {
     // The engine's own start error is passed on unchanged.
     setDeviceBackendForTesting(std::make_shared<RefusingBackend>(
         std::vector<BackendDevice>{{"virtual:Locked", "Locked", 2, true}}, "the device is busy"));
-    EXPECT_EQ(play("Locked", 2, 0, 2), "AudioEngine 4: Could not open output device virtual:Locked: the device is busy");
+    EXPECT_EQ(play("Locked", 2, 0, 2),
+              "AudioEngine 4: Could not open output device virtual:Locked: the device is busy");
     EXPECT_TRUE(waits.empty());
 }
 
@@ -76,8 +77,9 @@ TEST_F(VirtualDevices, OutputDevicesListsEveryDeviceWithOutputsInOrderButReserve
     backend->addDevice("Input only", 0);
     backend->addDevice("Phones", 2);
     backend->setDefaultDevice("Phones");
-    EXPECT_EQ(Devices::outputDevices(), (std::vector<Devices::Device>{{idOf("Interface"), "virtual:Interface", "Interface", 10},
-                                                                      {idOf("Phones"), "virtual:Phones", "Phones", 2}}));
+    EXPECT_EQ(Devices::outputDevices(),
+              (std::vector<Devices::Device>{{idOf("Interface"), "virtual:Interface", "Interface", 10},
+                                            {idOf("Phones"), "virtual:Phones", "Phones", 2}}));
     EXPECT_EQ(Devices::defaultOutputDeviceID(), idOf("Phones"));
 
     // Identifiers that start with the aggregate prefix are reserved.
