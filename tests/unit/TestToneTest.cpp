@@ -37,7 +37,6 @@ TEST_F(TestTone, SoundsOnTheChosenChannelOfTheSmallerOfTheDeviceAndTheRequestFor
     const float loudest = peak(recorded[1]);
     EXPECT_TRUE(loudest <= 0.25f && loudest > 0.2499f) << loudest;
     EXPECT_TRUE(silent(recorded[0]) && silent({recorded[1].begin() + 57600, recorded[1].end()}));
-    EXPECT_EQ(recorded[1].size(), 72000u);
     EXPECT_EQ(Devices::makeTestToneBuffer({48000, 16}, 1)->bytesHeld(), 57600u * sizeof(float));  // one channel's worth
 
     backend->addDevice("Four", 4);
