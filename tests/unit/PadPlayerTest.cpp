@@ -28,10 +28,8 @@ constexpr double rate = 48000.0;
 const AudioFormat stereo{rate, 2};
 const std::vector<std::int64_t> bothChannels = {0, 1};
 
-using Chart = std::vector<std::optional<PadChord>>;
-
-Chart chart(const std::vector<std::string>& symbols, int key = 0) {
-    Chart chords;
+std::vector<std::optional<PadChord>> chart(const std::vector<std::string>& symbols, int key = 0) {
+    std::vector<std::optional<PadChord>> chords;
     for (const auto& symbol : symbols) chords.push_back(parseChord(symbol, key));
     return chords;
 }
@@ -39,59 +37,45 @@ Chart chart(const std::vector<std::string>& symbols, int key = 0) {
 PadChord chord(const std::string& symbol) { return parseChord(symbol, 0).value(); }
 
 // The voicings of C, F, G and G7 in C, each voice nearest its anchor.
-const Voicing onC = {48, 52, 55, 60, 64};
-const Voicing onF = {53, 57, 60, 65, 69};
-const Voicing onG = {43, 47, 50, 55, 59};
-const Voicing onG7 = {43, 47, 50, 65, 59};
+const Voicing onC = {48, 52, 55, 60, 64}, onF = {53, 57, 60, 65, 69}, onG = {43, 47, 50, 55, 59},
+              onG7 = {43, 47, 50, 65, 59};
 
 TEST(PadVoicing, EachVoiceMovesToTheNearestToneAroundItsAnchor) {
     EXPECT_EQ(anchorNotes(0), onC);
     EXPECT_EQ(anchorNotes(10), (Voicing{58, 62, 65, 70, 74}));
-    EXPECT_EQ(tonicChord(0), chord("1"));
     EXPECT_EQ(tonicChord(10), (PadChord{10, {10, 2, 5}, {}}));
     const std::vector<std::tuple<std::vector<int>, Voicing, Voicing>> cases = {
         {{6, 10, 1}, onC, {42, 46, 49, 54, 58}},  // a tritone from every anchor: down
-        {chord("4").tones, onC, onF},
-        {chord("5").tones, onC, onG},  // a fifth above the anchor is reached a fourth down
-        {chord("57").tones, onC, onG7},  // voice 3 takes the seventh
-        {chord("6-").tones, onC, {45, 48, 52, 57, 60}},
-        // A voice already on its tone holds its note, however far from its anchor.
+        {chord("4").tones, onC, onF}, {chord("5").tones, onC, onG},  // a fifth up is reached a fourth down
+        {chord("57").tones, onC, onG7}, {chord("6-").tones, onC, {45, 48, 52, 57, 60}},  // voice 3 takes the seventh
+        // A voice already on its tone holds its note, however far from its anchor; no tones, no move.
         {chord("6-").tones, {48, 72, 40, 60, 64}, {45, 72, 40, 57, 60}},
-        {chord("1").tones, {72, 40, 67, 84, 76}, {72, 40, 67, 84, 76}},
-        {chord("5").tones, onG7, onG},
-        {{}, onG7, onG7}};  // no tones: nothing moves
+        {chord("1").tones, {72, 40, 67, 84, 76}, {72, 40, 67, 84, 76}}, {chord("5").tones, onG7, onG}, {{}, onG7, onG7}};
     for (const auto& [tones, previous, next] : cases) EXPECT_EQ(voiceLead(tones, previous, onC), next);
 }
 
 TEST(PadSegments, ANewSegmentAtEachChangeTheCountInOnTheTonic) {
     using Expected = std::vector<Segment>;
-    const PadChord cOverE{0, {0, 4, 7}, 4};
+    const Segment c{0.0, chord("1"), onC}, f{0.0, chord("4"), onF};
+    const auto at = [](Segment s, double time) { return s.startTime = time, s; };
     // Two bars of count-in; a chord repeated does not restart.
     EXPECT_EQ(buildPadSegments(0, 2.0, 2, chart({"1", "4", "5", "5", "1"})),
-              (Expected{{0.0, chord("1"), onC}, {6.0, chord("4"), onF}, {8.0, chord("5"), onG}, {12.0, chord("1"), onC}}));
-    EXPECT_EQ(buildPadSegments(0, 2.0, 1, chart({"4"})), (Expected{{0.0, chord("1"), onC}, {2.0, chord("4"), onF}}));
+              (Expected{c, at(f, 6.0), {8.0, chord("5"), onG}, at(c, 12.0)}));
+    EXPECT_EQ(buildPadSegments(0, 2.0, 1, chart({"4"})), (Expected{c, at(f, 2.0)}));
     // A slash bass alone starts a segment with the same voicing.
     EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"1", "1/3", "1/3", "1"})),
-              (Expected{{0.0, chord("1"), onC}, {2.0, cOverE, onC}, {6.0, chord("1"), onC}}));
+              (Expected{c, {2.0, PadChord{0, {0, 4, 7}, 4}, onC}, at(c, 6.0)}));
     // Without count-in the first chord sounds from the start; an absent chord is the tonic.
-    EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"4", "4", "1"})), (Expected{{0.0, chord("4"), onF}, {4.0, chord("1"), onC}}));
-    EXPECT_EQ(buildPadSegments(0, 2.0, 0, Chart{std::nullopt, chord("4"), std::nullopt}),
-              (Expected{{0.0, chord("1"), onC}, {2.0, chord("4"), onF}, {4.0, chord("1"), onC}}));
+    EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"4", "4", "1"})), (Expected{f, at(c, 4.0)}));
+    EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"x", "4", "x"})), (Expected{c, at(f, 2.0), at(c, 4.0)}));
     EXPECT_EQ(buildPadSegments(7, 2.0, 0, {}), (Expected{{0.0, tonicChord(7), anchorNotes(7)}}));
 }
 
-TEST(PadSound, VoicesBassEnvelopeAndCrossfade) {
-    // Note 69 is 440 Hz: a quarter period in it is at its peak.
-    const double quarter = 1.0 / (4.0 * 440.0);
-    EXPECT_FLOAT_EQ(chordSample(std::nullopt, std::vector<int>{69}, quarter, 1.0f), 0.05f);
-    EXPECT_FLOAT_EQ(chordSample(std::nullopt, std::vector<int>{69, 81}, quarter, 0.5f), 0.025f);  // 880 Hz at 0
-    // The slash bass sounds from note 48: A is note 57, 220 Hz.
-    EXPECT_FLOAT_EQ(chordSample(9, std::vector<int>{57}, 1.0 / 880.0, 1.0f), 0.07f + 0.05f);
-    EXPECT_NEAR(noteFrequency(48), 130.8128, 1e-4);
+TEST(PadSound, EnvelopeCrossfadeLengthAndBass) {
     // Fades in over a bar, even past a song shorter than one, and releases over two seconds.
-    for (const auto& [t, secondsPerBar, duration, e] : std::vector<std::tuple<double, double, double, double>>{
-             {0.0, 2.0, 10.0, 0.0}, {0.5, 2.0, 10.0, 0.25}, {2.0, 2.0, 10.0, 1.0}, {10.0, 2.0, 10.0, 1.0},
-             {11.5, 2.0, 10.0, 0.25}, {12.0, 2.0, 10.0, 0.0}, {12.5, 2.0, 10.0, 0.0}, {3.0, 4.0, 1.0, 0.75}, {4.0, 4.0, 1.0, 0.0}}) {
+    for (const auto& [t, secondsPerBar, duration, e] : std::vector<std::array<double, 4>>{
+             {0.0, 2, 10, 0.0}, {0.5, 2, 10, 0.25}, {2.0, 2, 10, 1.0}, {10.0, 2, 10, 1.0}, {11.5, 2, 10, 0.25},
+             {12.0, 2, 10, 0.0}, {12.5, 2, 10, 0.0}, {3.0, 4, 1, 0.75}, {4.0, 4, 1, 0.0}}) {
         EXPECT_DOUBLE_EQ(envelope(t, secondsPerBar, duration), e) << t << " s of " << duration;
     }
     EXPECT_DOUBLE_EQ(crossfadeLength(1.5), 0.5);  // four tenths of a bar, at most half a second
@@ -99,6 +83,9 @@ TEST(PadSound, VoicesBassEnvelopeAndCrossfade) {
     EXPECT_EQ(padFrameCount(10.0, rate), 580800u);  // the release and a tenth of a second of tail
     EXPECT_EQ(padFrameCount(89476.0, rate), 4'294'948'800u);
     EXPECT_FALSE(padFrameCount(89477.0, rate));
+    EXPECT_NEAR(noteFrequency(48), 130.8128, 1e-4);
+    // A slash bass on A sounds note 57, 220 Hz, at its peak a quarter period in, with voice 57.
+    EXPECT_FLOAT_EQ(chordSample(9, std::vector<int>{57}, 1.0 / 880.0, 1.0f), 0.07f + 0.05f);
 }
 
 // The direct formula: e(t) x the active segment, crossfaded from the one
@@ -128,24 +115,19 @@ float referenceDroneInA(double secondsPerBar, double duration, double t) {
     return static_cast<float>(envelope(t, secondsPerBar, duration) * s);
 }
 
-// Compares the frames of `ranges` (from, to, step) of channel `channel` with
-// `reference` at each frame's time.
+// Compares `channel` with `reference` at each frame of `ranges` (from, to, step).
 template <class Reference>
-void expectCloseTo(const PcmBuffer& pad, std::uint32_t channel,
-                   const std::vector<std::array<std::uint32_t, 3>>& ranges, Reference reference) {
-    double worst = 0.0, loudest = 0.0;
-    std::uint32_t worstFrame = 0;
+void expectCloseTo(const PcmBuffer& pad, std::uint32_t channel, const std::vector<std::array<std::uint32_t, 3>>& ranges,
+                   Reference reference) {
+    float loudest = 0.0f;
     for (const auto& [from, to, step] : ranges) {
-        ASSERT_LE(to, pad.frameLength());
-        for (std::uint32_t frame = from; frame < to; frame += step) {
+        for (std::uint32_t frame = from; frame < std::min(to, pad.frameLength()); frame += step) {
             const float expected = reference(frame / rate);
-            const double error = std::fabs(static_cast<double>(pad.sample(channel, frame)) - expected);
-            if (error > worst) worst = error, worstFrame = frame;
-            loudest = std::max(loudest, std::fabs(static_cast<double>(expected)));
+            ASSERT_NEAR(pad.sample(channel, frame), expected, 1e-6) << "frame " << frame << ", " << frame / rate << " s";
+            loudest = std::max(loudest, std::fabs(expected));
         }
     }
-    EXPECT_LE(worst, 1e-6) << "worst at frame " << worstFrame << " (" << worstFrame / rate << " s)";
-    EXPECT_GT(loudest, 0.1) << "the compared frames should not all be quiet";
+    EXPECT_GT(loudest, 0.1f) << "the compared frames should not all be quiet";
 }
 
 TEST(PadRender, AChordChartMatchesTheDirectFormula) {
@@ -153,7 +135,7 @@ TEST(PadRender, AChordChartMatchesTheDirectFormula) {
     const std::vector<std::string> cycle = {"1", "4/5", "5", "6-", "2-7", "57", "4maj7", "1/3", "b7", "#4dim7"};
     std::vector<std::string> symbols;
     for (int bar = 0; bar < 148; ++bar) symbols.push_back(cycle[bar % cycle.size()]);
-    const Chart chords = chart(symbols, 3);
+    const auto chords = chart(symbols, 3);
     const auto pad = renderPad("E♭", 2.0, 300.0, AudioFormat{rate, 6}, std::vector<std::int64_t>{1, 4}, 2, chords);
     ASSERT_EQ(pad->frameLength(), *padFrameCount(300.0, rate));
     EXPECT_EQ(channelSharing(*pad), (std::vector<int>{-1, 1, -1, -1, 1, -1}));
@@ -165,10 +147,9 @@ TEST(PadRender, AChordChartMatchesTheDirectFormula) {
                   [&](double t) { return referencePad(segments, 2.0, 300.0, t); });
 
     // 240 bpm in 2/4: half-second bars, 0.2 s crossfades, no count-in.
-    const Chart fast = chart({"1", "5", "6-", "4", "1/3", "2-", "57", "1", "4", "5"});
-    const auto fastPad = renderPad("C", 0.5, 5.0, stereo, bothChannels, 0, fast);
+    const auto fast = chart({"1", "5", "6-", "4", "1/3", "2-", "57", "1", "4", "5"});
     const auto fastSegments = buildPadSegments(0, 0.5, 0, fast);
-    expectCloseTo(*fastPad, 0, {{0, fastPad->frameLength(), 1}},
+    expectCloseTo(*renderPad("C", 0.5, 5.0, stereo, bothChannels, 0, fast), 0, {{0, 340800, 1}},
                   [&](double t) { return referencePad(fastSegments, 0.5, 5.0, t); });
 }
 
@@ -184,11 +165,10 @@ TEST(PadRender, TheDroneIsADetunedMajorChordOnTheKey) {
 }
 
 TEST(PadRender, OnlyValidListedChannelsSoundAndShareOneArray) {
-    const AudioFormat quad{rate, 4};
     for (const auto& [channels, sharing] : std::vector<std::pair<std::vector<std::int64_t>, std::vector<int>>>{
              {{3, 1, -1, 4, 99, 3}, {-1, 1, -1, 1}}, {{}, {-1, -1, -1, -1}}, {{-1, 4}, {-1, -1, -1, -1}}}) {
-        for (const auto& pad : {renderPad("G", 2.0, 4.0, quad, channels, 0, chart({"1", "4"}, 7)),
-                                makeDronePad("G", 2.0, 4.0, quad, channels)}) {
+        for (const auto& pad : {renderPad("G", 2.0, 4.0, {rate, 4}, channels, 0, chart({"1", "4"}, 7)),
+                                makeDronePad("G", 2.0, 4.0, {rate, 4}, channels)}) {
             EXPECT_EQ(channelSharing(*pad), sharing);
             EXPECT_EQ(pad->frameLength(), 292800u);
             EXPECT_EQ(pad->bytesHeld(), sharing[1] < 0 ? 0u : 292800u * sizeof(float));
@@ -199,12 +179,10 @@ TEST(PadRender, OnlyValidListedChannelsSoundAndShareOneArray) {
 TEST(PadRender, UnknownKeysAndUnusableTimesGiveNoBuffer) {
     const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
     // Key, seconds per bar, duration (too long for a 32-bit frame count at 1e6 s), sample rate.
-    for (const auto& [key, secondsPerBar, duration, sampleRate] :
-         std::vector<std::tuple<const char*, double, double, double>>{
-             {"H", 2, 10, rate}, {"Am", 2, 10, rate}, {"", 2, 10, rate}, {"C#m", 2, 10, rate}, {"C", 2, nan, rate},
-             {"C", 2, inf, rate}, {"C", 2, -inf, rate}, {"C", 2, -1, rate}, {"C", 2, 1e6, rate}, {"C", nan, 10, rate},
-             {"C", inf, 10, rate}, {"C", -2, 10, rate}, {"C", 2, 10, 0}, {"C", 2, 10, -rate}, {"C", 2, 10, nan},
-             {"C", 2, 10, inf}}) {
+    for (const auto& [key, secondsPerBar, duration, sampleRate] : std::vector<std::tuple<const char*, double, double, double>>{
+             {"H", 2, 10, rate}, {"Am", 2, 10, rate}, {"C", nan, 10, rate}, {"C", inf, 10, rate}, {"C", -2, 10, rate},
+             {"C", 2, nan, rate}, {"C", 2, -inf, rate}, {"C", 2, -1, rate}, {"C", 2, 1e6, rate}, {"C", 2, 10, 0},
+             {"C", 2, 10, -rate}, {"C", 2, 10, nan}, {"C", 2, 10, inf}}) {
         const AudioFormat format{sampleRate, 2};
         EXPECT_FALSE(makeDronePad(key, secondsPerBar, duration, format, bothChannels)) << key << secondsPerBar << duration;
         EXPECT_FALSE(renderPad(key, secondsPerBar, duration, format, bothChannels, 0, chart({"1"})))
