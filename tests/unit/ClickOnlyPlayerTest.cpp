@@ -33,15 +33,11 @@ protected:
     std::ostringstream out;
 };
 
-// A click channel of `frames` frames: an accent at every `beatsPerBar`-th of
-// `starts`, a normal click at the others.
-std::vector<float> clicksAt(const std::vector<std::int64_t>& starts, std::int64_t beatsPerBar, std::size_t frames) {
-    const auto accent = ClickTrack::makeClickBuffer(true, {48000, 1}, {0});
-    const auto normal = ClickTrack::makeClickBuffer(false, {48000, 1}, {0});
-    std::vector<float> expected(frames, 0.0f);
+// A click channel of `frames` frames: an accent at every `beatsPerBar`-th of `starts`, a normal click at the others.
+std::vector<float> clicksAt(const std::vector<std::size_t>& starts, std::size_t beatsPerBar, std::size_t frames) {
+    std::vector<float> expected(frames);
     for (std::size_t k = 0; k < starts.size(); ++k) {
-        const auto& click = k % beatsPerBar == 0 ? accent : normal;
-        for (std::uint32_t i = 0; i < click->frameLength(); ++i) expected.at(starts[k] + i) = click->sample(0, i);
+        mixAt(expected, *ClickTrack::makeClickBuffer(k % beatsPerBar == 0, {48000, 1}, {0}), 0, starts[k]);
     }
     return expected;
 }
@@ -87,32 +83,31 @@ TEST_F(ClickOnlyPlayer, RefusalsComeBeforeTheSummaryAndFailuresAfterIt) {
     backend->addDevice("A", 2);
     backend->addDevice("Gone", 2);
     backend->removeDevice("Gone");
+    for (const auto& [deviceChannels, requested] : std::vector<std::pair<std::int64_t, std::int64_t>>{
+             {2, 0}, {2, -3}, {2, INT64_MIN}, {70000, 70000}}) {
+        EXPECT_EQ(errorText([&] { play("A", deviceChannels, {0}, requested, Song{}); }),
+                  "ClickTrack 3: Couldn't build " + std::to_string(std::min(deviceChannels, requested)) + "-channel layout");
+        EXPECT_EQ(out.str(), "Built 12 click events, 6.00s total.\n");
+    }
     const std::string badTempo = "4: Tempo must be a positive, finite number of beats per minute";
     const std::string tooMany = "4: Song too long to schedule: more than 1000000 click events";
     const std::string gone = "2: Couldn't select device: -2";
-    const std::string built = "Built 12 click events, 6.00s total.\n";
     const double inf = std::numeric_limits<double>::infinity();
-    // Device, its channels, the channels asked for, the song; the error and what was printed before it.
-    const std::tuple<const char*, std::int64_t, std::int64_t, Song, std::string, std::string> cases[] = {
-        {"Gone", 2, 2, {}, gone, built},
-        {"A", 2, 0, {}, "3: Couldn't build 0-channel layout", built},
-        {"A", 2, -3, {}, "3: Couldn't build -3-channel layout", built},
-        {"A", 2, INT64_MIN, {}, "3: Couldn't build -9223372036854775808-channel layout", built},
-        {"A", 70000, 70000, {}, "3: Couldn't build 70000-channel layout", built},
-        {"A", 2, 2, {4, 1, {2}, 0.0}, badTempo, ""}, {"A", 2, 2, {4, 1, {2}, -120.0}, badTempo, ""},
-        {"A", 2, 2, {4, 1, {2}, inf}, badTempo, ""}, {"A", 2, 2, {4, 1, {2}, std::nan("")}, badTempo, ""},
-        {"A", 2, 2, {4, 0, {}, 0.0}, badTempo, ""},  // even with nothing to play
-        {"A", 2, 2, {4, 0, {250001}, 60000}, tooMany, ""}, {"A", 2, 2, {4, 0, {INT64_MAX}, 120}, tooMany, ""},
-        {"A", 2, 2, {4, 0, {200000, 200000}, 120}, tooMany, ""}, {"A", 2, 2, {4, INT64_MAX, {1}, 120}, tooMany, ""},
-        {"A", 2, 2, {INT64_MAX, 1, {}, 120}, tooMany, ""},
-        {"A", 2, 2, {4, 0, Bars(250001, 0), 60000}, tooMany, ""},  // a section shorter than a bar still has one
-        {"A", 2, 2, {4, 0, {1501}, 100}, "4: Song too long to schedule: more than one hour", ""},
-        {"Gone", 2, 2, {4, 0, {1500}, 100}, gone, "Built 6000 click events, 3600.00s total.\n"},  // an hour
-        {"Gone", 2, 2, {4, 0, {250000}, 60000}, gone, "Built 1000000 click events, 1000.00s total.\n"},
-        {"Gone", 2, 2, {-4, 3, {INT64_MAX}, 120}, gone, "Built 0 click events, 0.00s total.\n"},  // no beats at all
-    };
-    for (const auto& [device, deviceChannels, requested, song, error, printed] : cases) {
-        EXPECT_EQ(errorText([&] { play(device, deviceChannels, {0}, requested, song); }), "ClickTrack " + error);
+    // Refused songs print nothing; the others are built and fail on the vanished device after their summary.
+    const std::tuple<Song, std::string, std::string> cases[] = {
+        {{}, gone, "Built 12 click events, 6.00s total.\n"}, {{4, 1, {2}, 0.0}, badTempo, ""},
+        {{4, 1, {2}, -120.0}, badTempo, ""}, {{4, 1, {2}, inf}, badTempo, ""}, {{4, 1, {2}, std::nan("")}, badTempo, ""},
+        {{4, 0, {}, 0.0}, badTempo, ""},  // even with nothing to play
+        {{4, 0, {250001}, 60000}, tooMany, ""}, {{4, 0, {INT64_MAX}, 120}, tooMany, ""},
+        {{4, 0, {200000, 200000}, 120}, tooMany, ""}, {{4, INT64_MAX, {1}, 120}, tooMany, ""},
+        {{INT64_MAX, 1, {}, 120}, tooMany, ""}, {{4, 0, Bars(250001, 0), 60000}, tooMany, ""},  // a bar at least
+        {{4, 0, {1501}, 100}, "4: Song too long to schedule: more than one hour", ""},
+        {{4, 0, {1500}, 100}, gone, "Built 6000 click events, 3600.00s total.\n"},  // exactly an hour
+        {{4, 0, {250000}, 60000}, gone, "Built 1000000 click events, 1000.00s total.\n"},
+        {{-4, 3, {INT64_MAX}, 120}, gone, "Built 0 click events, 0.00s total.\n"},  // no beats at all
+        {{3, -2, {0, -1}, 120}, gone, "Built 6 click events, 3.00s total.\n"}};  // sections of a bar at least
+    for (const auto& [song, error, printed] : cases) {
+        EXPECT_EQ(errorText([&] { play(printed.empty() ? "A" : "Gone", 2, {0}, 2, song); }), "ClickTrack " + error);
         EXPECT_EQ(out.str(), printed) << error;
     }
     EXPECT_TRUE(waits.empty());

@@ -1,7 +1,5 @@
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
 
-#include "VirtualDeviceFixture.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,24 +8,6 @@
 using namespace cadenzo;
 
 namespace {
-
-TEST(ClickEvents, EveryBeatOnTheRunningSumAccentedOnTheBar) {
-    // Two count-in bars, then sections of 2 bars and of less than one bar, which still get one.
-    const auto result = ClickTrack::makeClickEvents(3, 2, {2, 0, -3}, 100);
-    ASSERT_EQ(result.events.size(), 18u);
-    double t = 0.0;
-    for (std::size_t i = 0; i < 18; ++i, t += 0.6) {
-        EXPECT_EQ(result.events[i].time, t) << i;
-        EXPECT_EQ(result.events[i].accent, i % 3 == 0) << i;
-    }
-    EXPECT_EQ(result.totalDuration, t);
-    EXPECT_NE(t, 18 * 0.6) << "the sums should drift from the products";
-    // No sections, no beats, negative counts: nothing, though a negative count-in alone adds nothing.
-    for (const auto& [beats, countIn, sections, clicks] : std::vector<std::tuple<int, int, std::vector<std::int64_t>, int>>{
-             {4, 0, {}, 0}, {0, 2, {4}, 0}, {-4, -1, {1}, 0}, {4, -2, {1}, 4}}) {
-        EXPECT_EQ(ClickTrack::makeClickEvents(beats, countIn, sections, 120).events.size(), clicks) << beats;
-    }
-}
 
 // A square wave in phase with the click's sine, rising linearly for 2 ms, then
 // decaying exponentially from the gain to an absolute 0.001 at 60 ms; 80 ms long.
@@ -54,15 +34,6 @@ TEST(ClickBuffer, SquareWaveWithAttackAndDecayAtEitherRate) {
             }
         }
     }
-}
-
-TEST(ClickBuffer, OnlyValidListedChannelsSoundAndShareOneArray) {
-    const auto click = ClickTrack::makeClickBuffer(true, {48000, 4}, {2, 0, 2, -1, 7});
-    EXPECT_EQ(channelSharing(*click), (std::vector<int>{0, -1, 0, -1}));
-    EXPECT_EQ(click->bytesHeld(), 3840u * sizeof(float));
-    const auto silent = ClickTrack::makeClickBuffer(true, {48000, 4}, {-1, 4});
-    EXPECT_EQ(silent->frameLength(), 3840u);
-    EXPECT_EQ(silent->bytesHeld(), 0u);
 }
 
 } // namespace

@@ -64,21 +64,17 @@ TEST_F(GuideSoundFiles, ALabelFindsItsOwnFileThenItsNameWithoutNumbers) {
 }
 
 TEST_F(GuideSoundFiles, StereoAt44100IsMixedDownAndResampled) {
-    // Left at 0.8 and right at 0.2 in phase: the average has a peak of 0.5.
+    // Left at 0.8 and right at 0.2 in phase: the average is 0.5 x a 441 Hz sine, to be had at 48 kHz.
     testfiles::writeWav(cues / "Inst.wav", 44100, 2, 44100, [](std::int64_t i, int channel) {
         return (channel == 0 ? 0.8f : 0.2f) * static_cast<float>(std::sin(2.0 * std::numbers::pi * i / 100.0));
     });
     const PcmBufferPtr cue = loadGuideSound("Inst", places);
-    ASSERT_TRUE(cue);
-    EXPECT_EQ(cue->format(), (AudioFormat{48000, 1}));
+    ASSERT_EQ(cue->format(), (AudioFormat{48000, 1}));
     EXPECT_EQ(cue->frameCapacity(), 49024u);
-    EXPECT_NEAR(cue->frameLength(), 48000.0, 2.0);
-    const std::vector<float> middle(cue->channelData(0) + 1000, cue->channelData(0) + 47000);
-    EXPECT_NEAR(peak(middle), 0.5f, 0.01f);
-    int crossings = 0;
-    for (std::size_t i = 1; i < middle.size(); ++i) crossings += (middle[i - 1] < 0.0f) != (middle[i] < 0.0f);
-    // 441 Hz over 46000 frames at 48 kHz: 845 crossings; an unconverted rate would give 920.
-    EXPECT_NEAR(crossings, 2.0 * 441.0 * 46000.0 / 48000.0, 3.0);
+    ASSERT_EQ(cue->frameLength(), 48000u);
+    for (std::uint32_t i = 100; i < 47900; ++i) {
+        ASSERT_NEAR(cue->sample(0, i), 0.5 * std::sin(2.0 * std::numbers::pi * 441.0 * i / 48000.0), 1e-4) << i;
+    }
 }
 
 TEST_F(GuideSoundFiles, EachFileIsConvertedOnceButAFailureIsNotKept) {
@@ -100,7 +96,6 @@ TEST_F(GuideSoundFiles, EachFileIsConvertedOnceButAFailureIsNotKept) {
     EXPECT_EQ(loadGuideSound("Tag", places)->frameLength(), 1200u);
     writeCue(cues / "Drop.wav", 0);
     EXPECT_EQ(readGuideSoundFile(cues / "Drop.wav")->frameLength(), 0u);
-    EXPECT_FALSE(readGuideSoundFile(cues / "Missing.wav"));
 }
 
 TEST(GuideSounds, BundledCountsSectionsAndEndAreSpokenWithinABeat) {
@@ -113,18 +108,6 @@ TEST(GuideSounds, BundledCountsSectionsAndEndAreSpokenWithinABeat) {
         EXPECT_GT(peak({cue->channelData(0), cue->channelData(0) + cue->frameLength()}), 0.5f) << label;
     }
     EXPECT_FALSE(resolveGuideSoundFile("8"));
-}
-
-TEST(GuideSounds, AMonoCueIsCopiedOntoTheValidListedChannels) {
-    const auto mono = rampBuffer(1, 0, 100, 0.0f, 0.01f);
-    const auto placed = placeMonoOnChannels(*mono, {1, 5, -1, 3}, {48000, 4});
-    EXPECT_EQ(channelSharing(*placed), (std::vector<int>{-1, 1, -1, 1}));
-    ASSERT_EQ(placed->frameLength(), 100u);
-    EXPECT_TRUE(std::equal(mono->channelData(0), mono->channelData(0) + 100, placed->channelData(1)));
-    EXPECT_NE(placed->channelData(1), mono->channelData(0));  // a copy, not the cached samples
-    const auto nowhere = placeMonoOnChannels(*mono, {2, 3}, {48000, 2});
-    EXPECT_EQ(nowhere->frameLength(), 100u);
-    EXPECT_EQ(nowhere->bytesHeld(), 0u);
 }
 
 TEST(GuideSounds, AMissingCueIsABeepPitchedByItsLabel) {

@@ -6,14 +6,11 @@ using namespace cadenzo;
 
 namespace {
 
-TEST(SongMap, ParseKeepsOnlyWellFormedItems) {
+TEST(SongMap, ParseKeepsOnlyItemsOfALabelAndAWholeNumber) {
     const std::vector<std::pair<const char*, std::vector<MapEntry>>> cases = {
-        {"In:2,V:4,Ch:4,Out:2", {{"In", 2}, {"V", 4}, {"Ch", 4}, {"Out", 2}}}, {"In:2,,V:4,", {{"In", 2}, {"V", 4}}},
-        {",In:2", {{"In", 2}}}, {"", {}}, {",,,", {}}, {"V::4", {{"V", 4}}}, {":V:4", {{"V", 4}}}, {"V:4:", {{"V", 4}}},
-        {"V:4:2", {}}, {"V", {}}, {":4", {}}, {"V:x", {}}, {"V:4.5", {}}, {"V: 2", {}}, {"V:2 ", {}}, {"V:+-2", {}},
-        {"V:++2", {}}, {"V:+", {}}, {"V:+3", {{"V", 3}}}, {"V:-1", {{"V", -1}}}, {"V:0", {{"V", 0}}},
-        {" V 2:2", {{" V 2", 2}}}, {"V:9223372036854775807", {{"V", INT64_MAX}}}, {"V:9223372036854775808", {}},
-        {"V:-9223372036854775808", {{"V", INT64_MIN}}}, {"V:-9223372036854775809", {}}};
+        {"In:2,V:4,Ch:4,Out:2", {{"In", 2}, {"V", 4}, {"Ch", 4}, {"Out", 2}}}, {",In:2,,V:-1,", {{"In", 2}, {"V", -1}}},
+        {"V::4", {{"V", 4}}}, {":V:+0:", {{"V", 0}}}, {" V 2:2", {{" V 2", 2}}}, {"V:4:2", {}}, {"V", {}}, {":4", {}},
+        {"V:x", {}}, {"V:2 ", {}}, {"V:9223372036854775808", {}}, {"", {}}};
     for (const auto& [text, entries] : cases) EXPECT_EQ(parseSections(text), entries) << "'" << text << "'";
 }
 

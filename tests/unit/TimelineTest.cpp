@@ -41,23 +41,15 @@ TEST(Timeline, ClicksSitOnRunningSumsAndEachCueComesABarAhead) {
 }
 
 TEST(Timeline, CountInSpeaksTheNumbersOfItsMetre) {
-    // Beats per bar and the beats that carry a number. Of three count-in bars the
-    // first two are spoken; the last carries the first cue and its counts.
+    // Beats per bar and the beats that carry a number; the last count-in bar carries the first cue instead.
     for (const auto& [beats, spoken] : std::vector<std::pair<int, std::vector<int>>>{
              {1, {0}}, {2, {0, 1}}, {3, {0, 1, 2}}, {4, {0, 2}}, {5, {0, 2, 4}}, {6, {0, 3}}, {7, {0, 2, 4, 6}},
              {8, {0, 2, 4, 6}}, {9, {0, 3, 6}}, {12, {0, 3, 6, 9}}, {16, {0, 2, 4, 6, 8, 10, 12}}}) {
-        TimelineResult expected;
-        for (int b = 0; b < 2; ++b) {
-            for (std::size_t n = 0; n < spoken.size(); ++n) {
-                expected.events.push_back({b * beats + spoken[n] + 0.0, TimelineEventKind::guide(std::to_string(n + 1))});
-            }
-        }
-        expected.events.push_back({2.0 * beats, TimelineEventKind::guide("A")});
-        for (int k = 1; k < beats && k <= 6; ++k) {
-            expected.events.push_back({2.0 * beats + k, TimelineEventKind::guide(std::to_string(k + 1))});
-        }
-        expected.events.push_back({3.0 * beats, TimelineEventKind::guide("End")});
-        EXPECT_EQ(describe(buildTimeline(beats, 3, {{"A", 1}}, 0, 60)), describe(expected)) << beats << " beats";
+        std::string expected;
+        for (std::size_t n = 0; n < spoken.size(); ++n) expected += std::to_string(spoken[n]) + " " + std::to_string(n + 1) + ", ";
+        expected += std::to_string(beats) + " A";
+        for (int k = 1; k < beats && k <= 6; ++k) expected += ", " + std::to_string(beats + k) + " " + std::to_string(k + 1);
+        EXPECT_EQ(describe(buildTimeline(beats, 2, {{"A", 1}}, 0, 60)), expected + ", " + std::to_string(2 * beats) + " End");
     }
 }
 
@@ -88,9 +80,8 @@ TEST(Timeline, StartingAtALaterSectionCutsABarBeforeIt) {
     // A start section outside the map does not cut.
     for (const std::int64_t start : {std::int64_t{4}, std::int64_t{-1}, INT64_MIN}) {
         const TimelineResult result = buildTimeline(4, 2, defaultMap, start, 100);
-        EXPECT_EQ(result.events.size(), 75u) << start;
+        EXPECT_EQ(describe(result, true), describe(buildTimeline(4, 2, defaultMap, 0, 100), true)) << start;
         EXPECT_EQ(result.startBar, 0) << start;
-        EXPECT_NEAR(result.totalDuration, 33.6, 1e-9) << start;
     }
 }
 
@@ -103,14 +94,9 @@ TEST(Timeline, AClickSummedAHairBelowTheCutIsKept) {
     EXPECT_GT(cut.events[0].time, -1e-9);
 }
 
-TEST(Timeline, ValuesOutsideTheModelStayBounded) {
-    // Negative counts add no beats; a bar without length cannot be cut at; a
-    // tempo callers must reject gives cue times that sort last and no cut.
-    EXPECT_EQ(describe(buildTimeline(2, -3, {{"S", 1}}, 0, 60), true), "0 S, 0 *, 0 End, 1 2, 1 .");
-    const TimelineResult noBeats = buildTimeline(-4, 2, {{"S", 2}}, 0, 120);
-    EXPECT_EQ(noBeats.events.size(), 2u);  // the cue and "End"
-    EXPECT_EQ(noBeats.totalDuration, 0.0);
-    EXPECT_EQ(describe(buildTimeline(0, 2, {{"A", 2}, {"B", 2}}, 1, 120), true), "0 A, 0 B, 0 End");
+TEST(Timeline, ValuesThePlayerRefusesStayBounded) {
+    // A bar without length cannot be cut at; at tempo 0 cue times are NaN, sort last, and nothing is cut.
+    EXPECT_EQ(buildTimeline(0, 2, {{"A", 2}, {"B", 2}}, 1, 120).startBar, 0);
     const TimelineResult zeroTempo = buildTimeline(4, 1, defaultMap, 2, 0);
     EXPECT_EQ(zeroTempo.startBar, 0);
     EXPECT_EQ(zeroTempo.events.size(), 69u);

@@ -106,3 +106,10 @@ inline std::vector<int> channelSharing(const cadenzo::PcmBuffer& buffer) {
     }
     return sharing;
 }
+
+// Adds `buffer`'s channel `channel` into `into` from frame `at` on, as far as `into` reaches.
+inline void mixAt(std::vector<float>& into, const cadenzo::PcmBuffer& buffer, std::uint32_t channel, std::size_t at) {
+    for (std::uint32_t i = 0; i < buffer.frameLength() && at + i < into.size(); ++i) {
+        into[at + i] += buffer.sample(channel, i);
+    }
+}
