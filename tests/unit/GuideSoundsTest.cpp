@@ -47,10 +47,9 @@ struct GuideSoundFiles : ::testing::Test {
 };
 
 TEST_F(GuideSoundFiles, ALabelFindsItsOwnFileThenItsNameWithoutNumbers) {
-    for (const char* name : {"V", "Ch", "Br2", "Br", "2", "count-", "count-2"}) writeCue(cues / (name + std::string(".wav")));
-    for (const fs::path& file : {devDir / "Solo.wav", devDir / "V.wav", bundleDir / "Secret.wav", devDir / "../Secret.wav"}) {
-        writeCue(file);
-    }
+    for (const std::string name : {"V", "Ch", "Br2", "Br", "2", "count-", "count-2"}) writeCue(cues / (name + ".wav"));
+    for (const std::string name : {"female/Solo", "female/V", "Secret"}) writeCue(devDir / ".." / (name + ".wav"));
+    writeCue(bundleDir / "Secret.wav");
     EXPECT_FALSE(resolveGuideSoundFile("Solo", places));
     places.developmentDirectory = devDir;  // looked in after the bundle
     const std::vector<std::pair<std::string, std::optional<fs::path>>> cases = {

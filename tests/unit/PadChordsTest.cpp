@@ -42,7 +42,7 @@ TEST(ParseChord, DegreeQualityAndBassInTheKey) {
     for (const auto& [symbol, key, tones, bass] : cases) {
         const auto chord = parseChord(symbol, key);
         ASSERT_TRUE(chord) << "'" << symbol << "' in key " << key;
-        EXPECT_EQ(std::tie(chord->root, chord->tones, chord->bass), std::tie(tones[0], tones, bass)) << "'" << symbol << "'";
+        EXPECT_EQ(std::tie(chord->root, chord->tones, chord->bass), std::tie(tones[0], tones, bass)) << symbol;
     }
 }
 

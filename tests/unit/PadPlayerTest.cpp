@@ -43,7 +43,8 @@ TEST(PadVoicing, EachVoiceMovesToTheNearestToneAroundItsAnchor) {
         {chord("57").tones, onC, onG7}, {chord("6-").tones, onC, {45, 48, 52, 57, 60}},  // voice 3 takes the seventh
         // A voice already on its tone holds its note, however far from its anchor; no tones, no move.
         {chord("6-").tones, {48, 72, 40, 60, 64}, {45, 72, 40, 57, 60}},
-        {chord("1").tones, {72, 40, 67, 84, 76}, {72, 40, 67, 84, 76}}, {chord("5").tones, onG7, onG}, {{}, onG7, onG7}};
+        {chord("1").tones, {72, 40, 67, 84, 76}, {72, 40, 67, 84, 76}}, {chord("5").tones, onG7, onG},
+        {{}, onG7, onG7}};
     for (const auto& [tones, previous, next] : cases) EXPECT_EQ(voiceLead(tones, previous, onC), next);
 }
 
@@ -116,7 +117,7 @@ void expectCloseTo(const PcmBuffer& pad, std::uint32_t channel, const std::vecto
     for (const auto& [from, to, step] : ranges) {
         for (std::uint32_t frame = from; frame < std::min(to, pad.frameLength()); frame += step) {
             const float expected = reference(frame / rate);
-            ASSERT_NEAR(pad.sample(channel, frame), expected, 1e-6) << "frame " << frame << ", " << frame / rate << " s";
+            ASSERT_NEAR(pad.sample(channel, frame), expected, 1e-6) << "at " << frame / rate << " s";
             loudest = std::max(loudest, std::fabs(expected));
         }
     }
@@ -170,11 +171,12 @@ TEST(PadRender, WithoutAValidChannelThePadIsSilentButFullLength) {
 TEST(PadRender, UnknownKeysAndUnusableTimesGiveNoBuffer) {
     const double inf = std::numeric_limits<double>::infinity();
     // Key, seconds per bar, duration (too long for a 32-bit frame count at 1e6 s), sample rate.
-    for (const auto& [key, secondsPerBar, duration, sampleRate] : std::vector<std::tuple<const char*, double, double, double>>{
+    for (const auto& [key, secondsPerBar, duration, sampleRate] :
+         std::vector<std::tuple<const char*, double, double, double>>{
              {"H", 2, 10, rate}, {"C", inf, 10, rate}, {"C", -2, 10, rate}, {"C", 2, inf, rate}, {"C", 2, -1, rate},
              {"C", 2, 1e6, rate}, {"C", 2, 10, 0}, {"C", 2, 10, inf}}) {
         const AudioFormat format{sampleRate, 2};
-        EXPECT_FALSE(makeDronePad(key, secondsPerBar, duration, format, bothChannels)) << secondsPerBar << " " << duration;
+        EXPECT_FALSE(makeDronePad(key, secondsPerBar, duration, format, bothChannels)) << secondsPerBar << duration;
         EXPECT_FALSE(renderPad(key, secondsPerBar, duration, format, bothChannels, 0, chart({"1"}))) << sampleRate;
     }
     // A rate too low for a single frame is an empty pad, not a failure.

@@ -85,7 +85,7 @@ protected:
 
 TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
     // At 200 bpm the third beat sums to 0.8999999999999999 s, and starts on sample 43199.
-    const Song song{.tempo = 200, .padKey = "G", .pad = {2, 3}, .padChords = std::vector<std::string>{"1", "4", "5", "6-"}};
+    const Song song{.tempo = 200, .padKey = "G", .pad = {2, 3}, .padChords = Chords{{"1", "4", "5", "6-"}}};
     testing::internal::CaptureStdout();
     const double total = play(song);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Built 33 events (click + guide), 6.00s total.\n");
@@ -120,7 +120,7 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
                      .padChords = std::vector<std::string>{"1", "4", "5", "6-", "2-7", "57"}};
     const std::pair<Song, PcmBufferPtr> cases[] = {
         // From bar 1 of the song, with no count-in before it.
-        {later, PadPlayer::renderPad("C", 2.4, 26.4, format, padChannel, 0, chart({"4", "5", "6-", "2-7", "57"}, 0, 11))},
+        {later, PadPlayer::renderPad("C", 2.4, 26.4, format, padChannel, 0, chart({"4", "5", "6-"}, 0, 11))},
         {{.padKey = "C", .pad = {2}, .padChords = Chords{{"4"}}},
          PadPlayer::renderPad("C", 1.0, 5.0, format, padChannel, 1, chart({"4"}, 0, 4))},
         {{.padKey = "A", .pad = {2}}, PadPlayer::makeDronePad("A", 1.0, 5.0, format, padChannel)}};
@@ -137,7 +137,8 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
     }
     testing::internal::CaptureStdout();
     play(Song{.padKey = "H", .pad = {2}, .padChords = Chords{{"1"}}});
-    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::HasSubstr("Pad: couldn't build a buffer for key 'H'.\n"));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                testing::EndsWith("Pad: couldn't build a buffer for key 'H'.\n"));
     EXPECT_FALSE(player->state().padPlayer->isPlaying());
     play(Song{.padKey = "C"});  // no pad channels: no pad
     EXPECT_FALSE(player->state().padPlayer->isPlaying());
@@ -222,7 +223,8 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
     const std::pair<Song, std::string> cases[] = {
         {{.tempo = 0.0}, badTempo}, {{.tempo = -120.0}, badTempo}, {{.tempo = NAN}, badTempo},
         {{.tempo = INFINITY}, badTempo}, {{.tempo = 1e-9}, tooLong}, {{.entries = {{"V", INT64_MAX}}}, tooLong},
-        {{.beatsPerBar = 0}, "Beats per bar must be at least 1"}, {{.countInBars = -1}, "Count-in bars can't be negative"},
+        {{.beatsPerBar = 0}, "Beats per bar must be at least 1"},
+        {{.countInBars = -1}, "Count-in bars can't be negative"},
         {{.totalChannels = -1}, badChannels}, {{.totalChannels = 65536}, badChannels}};
     for (const auto& [song, reason] : cases) {
         testing::internal::CaptureStdout();

@@ -45,11 +45,13 @@ TEST(Timeline, CountInSpeaksTheNumbersOfItsMetre) {
     for (const auto& [beats, spoken] : std::vector<std::pair<int, std::vector<int>>>{
              {1, {0}}, {2, {0, 1}}, {3, {0, 1, 2}}, {4, {0, 2}}, {5, {0, 2, 4}}, {6, {0, 3}}, {7, {0, 2, 4, 6}},
              {8, {0, 2, 4, 6}}, {9, {0, 3, 6}}, {12, {0, 3, 6, 9}}, {16, {0, 2, 4, 6, 8, 10, 12}}}) {
+        const auto cue = [](int time, auto label) { return std::to_string(time) + " " + std::to_string(label) + ", "; };
         std::string expected;
-        for (std::size_t n = 0; n < spoken.size(); ++n) expected += std::to_string(spoken[n]) + " " + std::to_string(n + 1) + ", ";
-        expected += std::to_string(beats) + " A";
-        for (int k = 1; k < beats && k <= 6; ++k) expected += ", " + std::to_string(beats + k) + " " + std::to_string(k + 1);
-        EXPECT_EQ(describe(buildTimeline(beats, 2, {{"A", 1}}, 0, 60)), expected + ", " + std::to_string(2 * beats) + " End");
+        for (std::size_t n = 0; n < spoken.size(); ++n) expected += cue(spoken[n], n + 1);
+        expected += std::to_string(beats) + " A, ";
+        for (int k = 1; k < beats && k <= 6; ++k) expected += cue(beats + k, k + 1);
+        expected += std::to_string(2 * beats) + " End, ";
+        EXPECT_EQ(describe(buildTimeline(beats, 2, {{"A", 1}}, 0, 60)) + ", ", expected);
     }
 }
 
