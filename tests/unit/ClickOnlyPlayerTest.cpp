@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <cmath>
 #include <sstream>
 
 using namespace cadenzo;
@@ -92,11 +92,10 @@ TEST_F(ClickOnlyPlayer, RefusalsComeBeforeTheSummaryAndFailuresAfterIt) {
     const std::string badTempo = "4: Tempo must be a positive, finite number of beats per minute";
     const std::string tooMany = "4: Song too long to schedule: more than 1000000 click events";
     const std::string gone = "2: Couldn't select device: -2";
-    const double inf = std::numeric_limits<double>::infinity();
     // Refused songs print nothing; the others are built and fail on the vanished device after their summary.
     const std::tuple<Song, std::string, std::string> cases[] = {
         {{}, gone, "Built 12 click events, 6.00s total.\n"}, {{4, 1, {2}, 0.0}, badTempo, ""},
-        {{4, 1, {2}, -120.0}, badTempo, ""}, {{4, 1, {2}, inf}, badTempo, ""}, {{4, 1, {2}, NAN}, badTempo, ""},
+        {{4, 1, {2}, -120.0}, badTempo, ""}, {{4, 1, {2}, INFINITY}, badTempo, ""}, {{4, 1, {2}, NAN}, badTempo, ""},
         {{4, 0, {}, 0.0}, badTempo, ""},  // even with nothing to play
         {{4, 0, {250001}, 60000}, tooMany, ""}, {{4, 0, {INT64_MAX}, 120}, tooMany, ""},
         {{4, 0, {200000, 200000}, 120}, tooMany, ""}, {{4, INT64_MAX, {1}, 120}, tooMany, ""},

@@ -94,7 +94,9 @@ TEST_F(GuideSoundFiles, EachFileIsConvertedOnceButAFailureIsNotKept) {
     EXPECT_EQ(guideSoundCache().find((cues / "V.wav").string()), first);
     EXPECT_EQ(loadGuideSound("Tag", places)->frameLength(), 1200u);
     writeCue(cues / "Drop.wav", 0);
-    EXPECT_EQ(readGuideSoundFile(cues / "Drop.wav")->frameLength(), 0u);
+    const PcmBufferPtr empty = readGuideSoundFile(cues / "Drop.wav");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->frameLength(), 0u);
 }
 
 TEST(GuideSounds, BundledCountsSectionsAndEndAreSpokenWithinABeat) {

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cmath>
-#include <limits>
 #include <numbers>
 #include <string>
 #include <tuple>
@@ -55,7 +54,6 @@ TEST(PadSegments, ANewSegmentAtEachChangeTheCountInOnTheTonic) {
     // Two bars of count-in; a chord repeated does not restart.
     EXPECT_EQ(buildPadSegments(0, 2.0, 2, chart({"1", "4", "5", "5", "1"})),
               (Expected{c, at(f, 6.0), {8.0, chord("5"), onG}, at(c, 12.0)}));
-    EXPECT_EQ(buildPadSegments(0, 2.0, 1, chart({"4"})), (Expected{c, at(f, 2.0)}));
     // A slash bass alone starts a segment with the same voicing.
     EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"1", "1/3", "1/3", "1"})),
               (Expected{c, {2.0, PadChord{0, {0, 4, 7}, 4}, onC}, at(c, 6.0)}));
@@ -169,7 +167,7 @@ TEST(PadRender, WithoutAValidChannelThePadIsSilentButFullLength) {
 }
 
 TEST(PadRender, UnknownKeysAndUnusableTimesGiveNoBuffer) {
-    const double inf = std::numeric_limits<double>::infinity();
+    const double inf = INFINITY;
     // Key, seconds per bar, duration (too long for a 32-bit frame count at 1e6 s), sample rate.
     for (const auto& [key, secondsPerBar, duration, sampleRate] :
          std::vector<std::tuple<const char*, double, double, double>>{
