@@ -123,34 +123,29 @@ void expectCloseTo(const PcmBuffer& pad, std::uint32_t channel, const std::vecto
 }
 
 TEST(PadRender, AChordChartMatchesTheDirectFormula) {
-    // Five minutes at 120 bpm in 4/4 in E flat after two bars of count-in, a new chord every bar.
+    // A minute at 120 bpm in 4/4 in E flat after two bars of count-in, a new chord every bar.
     const std::vector<std::string> cycle = {"1", "4/5", "5", "6-", "2-7", "57", "4maj7", "1/3", "b7", "#4dim7"};
     std::vector<std::string> symbols;
-    for (int bar = 0; bar < 148; ++bar) symbols.push_back(cycle[bar % cycle.size()]);
+    for (int bar = 0; bar < 28; ++bar) symbols.push_back(cycle[bar % cycle.size()]);
     const auto chords = chart(symbols, 3);
-    const auto pad = renderPad("E♭", 2.0, 300.0, AudioFormat{rate, 6}, std::vector<std::int64_t>{1, 4}, 2, chords);
-    ASSERT_EQ(pad->frameLength(), *padFrameCount(300.0, rate));
+    const auto pad = renderPad("E♭", 2.0, 60.0, AudioFormat{rate, 6}, std::vector<std::int64_t>{1, 4}, 2, chords);
+    ASSERT_EQ(pad->frameLength(), *padFrameCount(60.0, rate));
     EXPECT_EQ(channelSharing(*pad), (std::vector<int>{-1, 1, -1, -1, 1, -1}));
     const auto segments = buildPadSegments(3, 2.0, 2, chords);
-    ASSERT_EQ(segments.size(), 148u);  // bar 0 repeats the count-in's tonic
-    // A stride through all of it, the fade-in, every frame across several changes, the release and the tail.
-    expectCloseTo(*pad, 1, {{0, pad->frameLength(), 1009}, {0, 96000, 97}, {7'000'000, 7'300'000, 1},
-                            {14'399'000, pad->frameLength(), 7}},
-                  [&](double t) { return referencePad(segments, 2.0, 300.0, t); });
-
-    // 240 bpm in 2/4: half-second bars, 0.2 s crossfades, no count-in.
-    const auto fast = chart({"1", "5", "6-", "4", "1/3", "2-", "57", "1", "4", "5"});
-    const auto fastSegments = buildPadSegments(0, 0.5, 0, fast);
-    expectCloseTo(*renderPad("C", 0.5, 5.0, stereo, bothChannels, 0, fast), 0, {{0, 340800, 1}},
-                  [&](double t) { return referencePad(fastSegments, 0.5, 5.0, t); });
+    ASSERT_EQ(segments.size(), 28u);  // bar 0 repeats the count-in's tonic
+    // A stride through all of it; every frame of the fade-in, of a stretch across several changes, and of the
+    // release and the tail.
+    expectCloseTo(*pad, 1, {{0, pad->frameLength(), 1009}, {0, 100'000, 1}, {1'400'000, 1'700'000, 1},
+                            {2'879'000, pad->frameLength(), 1}},
+                  [&](double t) { return referencePad(segments, 2.0, 60.0, t); });
 }
 
 TEST(PadRender, TheDroneIsADetunedMajorChordOnTheKey) {
-    const auto pad = makeDronePad(" a\t", 2.0, 120.0, stereo, bothChannels);
-    ASSERT_EQ(pad->frameLength(), *padFrameCount(120.0, rate));
+    const auto pad = makeDronePad(" a\t", 2.0, 30.0, stereo, bothChannels);
+    ASSERT_EQ(pad->frameLength(), *padFrameCount(30.0, rate));
     EXPECT_EQ(channelSharing(*pad), (std::vector<int>{0, 0}));
-    expectCloseTo(*pad, 0, {{0, pad->frameLength(), 331}, {5'000'000, 5'010'000, 1}},
-                  [](double t) { return referenceDroneInA(2.0, 120.0, t); });
+    expectCloseTo(*pad, 0, {{0, pad->frameLength(), 331}, {1'000'000, 1'010'000, 1}},
+                  [](double t) { return referenceDroneInA(2.0, 30.0, t); });
     // A song shorter than a bar is still fading in when the buffer ends.
     const auto shortPad = makeDronePad("A", 4.0, 1.0, stereo, bothChannels);
     ASSERT_EQ(shortPad->frameLength(), 148800u);
