@@ -36,6 +36,7 @@ TEST(Timeline, ClicksSitOnRunningSumsAndEachCueComesABarAhead) {
         t = 0.6 + t;
     }
     EXPECT_EQ(result.totalDuration, t);
+    EXPECT_EQ(describe(result, true).substr(0, 30), "0 *, 0 1, 0.6 ., 1.2 ., 1.2 2,");  // each count after its click
     EXPECT_EQ(describe(result), "0 1, 1.2 2, 2.4 In, 3 2, 3.6 3, 4.2 4, 7.2 V, 7.8 2, 8.4 3, 9 4, 16.8 Ch, 17.4 2, "
                                 "18 3, 18.6 4, 26.4 Out, 27 2, 27.6 3, 28.2 4, 31.2 End");
 }
@@ -55,7 +56,7 @@ TEST(Timeline, CountInSpeaksTheNumbersOfItsMetre) {
     }
 }
 
-TEST(Timeline, CuesComeBeforeClicksOfTheSameMomentAndOnlyASongIsSpoken) {
+TEST(Timeline, EventsOfOneMomentKeepTheOrderTheyWereLaidOutInAndOnlyASongIsSpoken) {
     EXPECT_EQ(describe(buildTimeline(2, 0, {{"V", 1}, {"B", 2}}, 0, 60), true),
               "0 V, 0 *, 0 B, 1 2, 1 ., 1 2, 2 *, 3 ., 4 *, 4 End, 5 .");
     EXPECT_EQ(describe(buildTimeline(4, 1, {{"V", 1}}, 0, 60)), "0 V, 1 2, 2 3, 3 4, 4 End");
