@@ -22,15 +22,15 @@ json read(const std::string& line) {
     if (const auto* tone = std::get_if<TestToneRequest>(&request.kind)) {
         out.update({{"device", device(tone->selection)}, {"channel", tone->channel},
                     {"channelCount", tone->channelCount}});
-    } else if (const auto* song = std::get_if<PlaySongRequest>(&request.kind)) {
-        json entries = song->entries ? json::array() : json(nullptr);
-        for (const auto& entry : song->entries.value_or(std::vector<cadenzo::MapEntry>{}))
-            entries.push_back(entry.label + ":" + std::to_string(entry.bars));
-        out.update({{"device", device(song->selection)}, {"entries", entries}, {"click", song->click},
-                    {"guide", song->guide}, {"pad", song->pad}, {"padKey", orNull(song->padKey)},
-                    {"padChords", orNull(song->padChords)}, {"tempo", song->tempo}, {"beatsPerBar", song->beatsPerBar},
-                    {"countInBars", song->countInBars}, {"startSection", song->startSection},
-                    {"totalChannels", orNull(song->totalChannels)}});
+    } else if (const auto* play = std::get_if<PlaySongRequest>(&request.kind)) {
+        const auto& song = play->song;
+        json entries = play->hasEntries ? json::array() : json(nullptr);
+        for (const auto& entry : song.entries) entries.push_back(entry.label + ":" + std::to_string(entry.bars));
+        out.update({{"device", device(play->selection)}, {"entries", entries}, {"click", song.clickChannels},
+                    {"guide", song.guideChannels}, {"pad", song.padChannels}, {"padKey", orNull(song.padKey)},
+                    {"padChords", orNull(song.padChords)}, {"tempo", song.tempo}, {"beatsPerBar", song.beatsPerBar},
+                    {"countInBars", song.countInBars}, {"startSection", song.startSection},
+                    {"totalChannels", orNull(song.totalChannels)}});
     } else if (const auto* mute = std::get_if<SetGuideMutedRequest>(&request.kind)) {
         out["muted"] = mute->muted;
     }

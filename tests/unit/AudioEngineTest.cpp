@@ -241,7 +241,7 @@ TEST_F(Engine, DevicesKeepTheirIdsComeAndGoCleanlyAndTheDefaultPlaysWithoutASele
     EXPECT_EQ(first.selectDevice(0), AudioEngine::statusUnknownDevice);
 
     setDeviceBackendForTesting(nullptr);
-    EXPECT_FALSE(first.outputUnitAvailable());
+    EXPECT_FALSE(first.hasDeviceLayer());
     EXPECT_EQ(first.selectDevice(1), AudioEngine::statusNoDeviceLayer);
     first.stop();
     EXPECT_EQ(errorText([&] { first.start(); }), "AudioEngine 1: No audio device layer is available");

@@ -82,10 +82,11 @@ TEST(ModeSettings, ChordsMuteTimesAndWebHostSettingsAreReadAsGiven) {
     // The console lines below show the other settings. The mute pair comes first whatever the times.
     using Schedule = std::vector<std::pair<double, bool>>;
     const auto song = readSongTestSettings(environment({{"PAD_CHORDS", ",1,,4/6"}, {"GUIDE_MUTE_AT", "10"},
-                                                        {"GUIDE_UNMUTE_AT", "5"}}));
+                                                        {"GUIDE_UNMUTE_AT", "5"}})).song;
     EXPECT_EQ(std::tie(song.padChords, song.guideMuteSchedule),
               std::tuple(std::vector<std::string>{"1", "4/6"}, Schedule{{10, true}, {5, false}}));
-    const auto odd = readSongTestSettings(environment({{"PAD_CHORDS", ""}, {"GUIDE_MUTE_AT", "x"}, {"GUIDE_UNMUTE_AT", "2.5"}}));
+    const auto odd =
+        readSongTestSettings(environment({{"PAD_CHORDS", ""}, {"GUIDE_MUTE_AT", "x"}, {"GUIDE_UNMUTE_AT", "2.5"}})).song;
     EXPECT_EQ(std::tie(odd.padChords, odd.guideMuteSchedule), std::tuple(std::vector<std::string>{}, Schedule{{2.5, false}}));
     const auto web = readWebHostSettings(environment({{"LOAD_URL", ""}, {"SELF_TEST", "1"}, {"BRIDGE_TEST_PAGE", "1"}}));
     EXPECT_TRUE(web.loadAddress == "" && web.selfTestEnabled && web.bridgeTestPage);

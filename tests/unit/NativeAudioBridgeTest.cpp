@@ -46,8 +46,9 @@ T parseAs(std::string_view text) {
 // The fields a request holds, copied.
 auto fields(const TestToneRequest& r) { return std::tuple(r.selection, r.channel, r.channelCount); }
 auto fields(const PlaySongRequest& r) {
-    return std::tuple(r.selection, r.entries, r.click, r.guide, r.pad, r.padKey, r.padChords, r.tempo, r.beatsPerBar,
-                      r.countInBars, r.startSection, r.totalChannels);
+    const SongSettings& s = r.song;
+    return std::tuple(r.selection, r.hasEntries, s.entries, s.clickChannels, s.guideChannels, s.padChannels, s.padKey,
+                      s.padChords, s.tempo, s.beatsPerBar, s.countInBars, s.startSection, s.totalChannels);
 }
 
 // Stands in for the web view: keeps each delivered result, which must arrive on the main thread.
@@ -209,14 +210,16 @@ TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) 
         {song + R"([{"label":"In","bars":2,"colour":"red"},{"label":"V","bars":4.0}],"click":[0,1],"guide":[2],"pad":[3,4],
             "deviceUid":"alsa:hw","deviceNameContains":"Card","padKey":"Eb","padChords":["1","4/6"],"tempo":92.5,
             "beatsPerBar":3,"countInBars":1,"startSection":1,"totalChannels":9223372036854775807,"unknownField":[1]})",
-         {{"alsa:hw", "Card"}, {{{"In", 2}, {"V", 4}}}, {0, 1}, {2}, {3, 4}, "Eb", {{"1", "4/6"}}, 92.5, 3, 1, 1, INT64_MAX}},
+         {{"alsa:hw", "Card"}, true, {.clickChannels = {0, 1}, .guideChannels = {2}, .padChannels = {3, 4},
+             .totalChannels = INT64_MAX, .tempo = 92.5, .beatsPerBar = 3, .countInBars = 1,
+             .entries = {{"In", 2}, {"V", 4}}, .startSection = 1, .padKey = "Eb", .padChords = {{"1", "4/6"}}}}},
         {song + R"([],"click":[0,"1"],"guide":[2.5],"pad":"3","padKey":5,"padChords":["1",4],"tempo":"92",
             "beatsPerBar":3.5,"countInBars":"1","startSection":true,"totalChannels":9223372036854775808.0})",
-         {{}, std::vector<MapEntry>{}, {}, {}, {}, {}, {}, 120, 4, 2, 0, {}}},
+         {{}, true, {}}},
         // Entries keep the well-formed sections in order; not an array of objects, they are absent.
         {song + R"([{"label":"V","bars":4},{"label":"Ch"},{"bars":2},{"label":1,"bars":2},{"label":"A","bars":"2"},
             {"label":"C","bars":0},{"label":"D","bars":2.5},{"label":"","bars":-3}]})",
-         {{}, std::vector<MapEntry>{{"V", 4}, {"C", 0}, {"", -3}}, {}, {}, {}, {}, {}, 120, 4, 2, 0, {}}},
+         {{}, true, {.entries = {{"V", 4}, {"C", 0}, {"", -3}}}}},
         {song + R"({"label":"V","bars":4}})", {}}};
     for (const auto& [text, expected] : songs) EXPECT_EQ(fields(parseAs<PlaySongRequest>(text)), fields(expected)) << text;
 }
@@ -234,8 +237,7 @@ TEST(ProtocolParse, NestingBeyondTheLimitIsMalformedAndNeverOverflowsTheStack) {
 }
 
 TEST(ProtocolDelivery, ResultsAreCompactJsonWithLineSeparatorsEscapedOrDroppedWithoutAJsonForm) {
-    // The device list flags only the default; id 0 is an ordinary id.
-    const json list = listDevicesResult({{0, "jack:system", "system", 8}}, std::nullopt), none = listDevicesResult({}, 0u);
+    const json list = listDevicesResult({{0, "jack:system", "system", 8, false}}), none = listDevicesResult({});
     EXPECT_EQ(delivered(list, {}) + delivered(none, {}), R"({"devices":[{"channels":8,"isDefault":false,"name":"system",)"
               R"("uid":"jack:system"}],"ok":true,"type":"listDevices"}{"devices":[],"ok":true,"type":"listDevices"})");
     const std::string text = refusal("{\"type\":\"a\\u2028b\",\"requestId\":\"\xE2\x80\xA9\xE2\x80\xA6\"}");

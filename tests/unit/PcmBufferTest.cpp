@@ -23,8 +23,8 @@ TEST(PcmBuffer, ChannelsNeverWrittenReadAsSilenceAndCostNothing) {
     EXPECT_EQ(buffer->writableSharedChannels(invalid), nullptr);
 }
 
-TEST(PcmBuffer, LayoutTagsExistForOneTo65535Channels) {
-    for (const auto& [channels, tag] : {std::pair<std::int64_t, std::optional<std::uint32_t>>{1, 0x930001u},
-                                        {8, 0x930008u}, {65535, 0x93FFFFu}, {0, {}}, {-2, {}}, {65536, {}}})
-        EXPECT_EQ(discreteInOrderLayoutTag(channels), tag) << channels;
+TEST(PcmBuffer, AnOutputHasOneTo65535Channels) {
+    for (const auto& [channels, valid] : {std::pair<std::int64_t, bool>{1, true}, {65535, true}, {0, false},
+                                          {-2, false}, {65536, false}})
+        EXPECT_EQ(isValidChannelCount(channels), valid) << channels;
 }

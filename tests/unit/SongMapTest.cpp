@@ -1,4 +1,5 @@
 #include "CadenzoPlayer/timeline/SongMap.hpp"
+#include "CadenzoPlayer/timeline/Timeline.hpp"
 
 #include <gtest/gtest.h>
 

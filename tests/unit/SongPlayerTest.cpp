@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <sstream>
 #include <thread>
 
 using namespace cadenzo;
@@ -58,7 +59,7 @@ protected:
     void SetUp() override {
         VirtualDevices::SetUp();
         backend->addDevice("Stage", channels);
-        player = SongPlayer::make();
+        player = SongPlayer::make(log);
     }
     void TearDown() override {
         player.reset();
@@ -67,10 +68,13 @@ protected:
 
     double play(const Song& song) {
         const CoreAudioDevices::Device device{idOf("Stage"), VirtualDeviceBackend::uidFor("Stage"), "Stage", channels};
-        return player->play(device, clickChannels, guideChannels, song.totalChannels, song.tempo, song.beatsPerBar,
-                            song.countInBars, song.entries, song.startSection, song.padKey, song.pad, song.padChords,
-                            song.schedule);
+        return player->play(device, {clickChannels, guideChannels, song.pad, song.totalChannels, song.tempo,
+                                     song.beatsPerBar, song.countInBars, song.entries, song.startSection, song.padKey,
+                                     song.padChords, song.schedule});
     }
+
+    // What the player has said since the last call.
+    std::string logged() { return std::exchange(log, std::ostringstream()).str(); }
 
     // What the device receives from now on, for `seconds`.
     std::vector<std::vector<float>> renderSeconds(double seconds) {
@@ -80,15 +84,16 @@ protected:
     }
 
     ManualClock clock;  // delayed tasks wait for it
+    std::ostringstream log;  // declared first: the player writes to it until it goes
     std::shared_ptr<SongPlayer> player;
 };
 
 TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
     // At 200 bpm the third beat sums to 0.8999999999999999 s, and starts on sample 43199.
     const Song song{.tempo = 200, .padKey = "G", .pad = {2, 3}, .padChords = Chords{{"1", "4", "5", "6-"}}};
-    testing::internal::CaptureStdout();
+    logged();
     const double total = play(song);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Built 33 events (click + guide), 6.00s total.\n");
+    EXPECT_EQ(logged(), "Built 33 events (click + guide), 6.00s total.\n");
     const auto recorded = renderSeconds(6.6);
     ASSERT_EQ(recorded.size(), channels);
 
@@ -128,16 +133,16 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
         player->stop();
         player->stop();  // a second stop cuts a fade short
         EXPECT_TRUE(player->state().fadingOutEngines.empty());
-        testing::internal::CaptureStdout();
+        logged();
         play(song);
-        EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::EndsWith(song.startSection == 1
+        EXPECT_THAT(logged(), testing::EndsWith(song.startSection == 1
             ? "26.40s total (starting at section 1, skipping the count-in).\n" : "5.00s total.\n"));
         const auto recorded = renderSeconds(5.6);
         for (std::uint32_t i = 0; i < recorded[2].size(); ++i) ASSERT_EQ(recorded[2][i], pad->sample(2, i)) << i;
     }
-    testing::internal::CaptureStdout();
+    logged();
     play(Song{.padKey = "H", .pad = {2}, .padChords = Chords{{"1"}}});
-    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+    EXPECT_THAT(logged(),
                 testing::EndsWith("Pad: couldn't build a buffer for key 'H'.\n"));
     EXPECT_FALSE(player->state().padPlayer->isPlaying());
     play(Song{.padKey = "C"});  // no pad channels: no pad
@@ -227,18 +232,18 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
         {{.countInBars = -1}, "Count-in bars can't be negative"},
         {{.totalChannels = -1}, badChannels}, {{.totalChannels = 65536}, badChannels}};
     for (const auto& [song, reason] : cases) {
-        testing::internal::CaptureStdout();
+        logged();
         EXPECT_EQ(errorText([&] { play(song); }), "SongPlayer 4: " + reason);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "refused before building";
+        EXPECT_EQ(logged(), "") << "refused before building";
     }
     EXPECT_EQ(player->state().engine, engine);
     EXPECT_TRUE(engine->isRunning());
     EXPECT_TRUE(player->state().autoStopPending);
 
     // Device and layout errors come after the summary line.
-    testing::internal::CaptureStdout();
+    logged();
     EXPECT_EQ(errorText([&] { play(Song{.totalChannels = 0}); }), "SongPlayer 3: Couldn't build 0-channel layout");
-    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::StartsWith("Built "));
+    EXPECT_THAT(logged(), testing::StartsWith("Built "));
     backend->removeDevice("Stage");
     EXPECT_EQ(errorText([&] { play(Song{}); }), "SongPlayer 2: Couldn't select device: -2");
     EXPECT_FALSE(player->state().engine);

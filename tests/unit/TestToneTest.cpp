@@ -69,26 +69,13 @@ TEST_F(TestTone, FailuresCarryTheirCodeAndPlayNothing) {
     EXPECT_TRUE(waits.empty());
 }
 
-TEST_F(VirtualDevices, OutputDevicesListsEveryDeviceWithOutputsInOrderButReservedOnes) {
+TEST_F(VirtualDevices, OutputDevicesListsEveryDeviceWithOutputsInOrderWithTheDefaultFlagged) {
     EXPECT_TRUE(Devices::outputDevices().empty());
-    EXPECT_FALSE(Devices::defaultOutputDeviceID());
     backend->addDevice("Interface", 10);
     backend->addDevice("Input only", 0);
     backend->addDevice("Phones", 2);
     backend->setDefaultDevice("Phones");
     EXPECT_EQ(Devices::outputDevices(),
-              (std::vector<Devices::Device>{{idOf("Interface"), "virtual:Interface", "Interface", 10},
-                                            {idOf("Phones"), "virtual:Phones", "Phones", 2}}));
-    EXPECT_EQ(Devices::defaultOutputDeviceID(), idOf("Phones"));
-
-    // Identifiers that start with the aggregate prefix are reserved.
-    setDeviceBackendForTesting(std::make_shared<RefusingBackend>(
-        std::vector<BackendDevice>{{"CADefaultDeviceAggregate-1234-5", "Aggregate", 2, true},
-                                   {"jack:CADefaultDeviceAggregate", "Later in the uid", 2, false},
-                                   {"cadefaultdeviceaggregate-1", "Other case", 2, false}},
-        "not here"));
-    const auto devices = Devices::outputDevices();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(devices[0].name + ", " + devices[1].name, "Later in the uid, Other case");
-    EXPECT_FALSE(Devices::defaultOutputDeviceID());
+              (std::vector<Devices::Device>{{idOf("Interface"), "virtual:Interface", "Interface", 10, false},
+                                            {idOf("Phones"), "virtual:Phones", "Phones", 2, true}}));
 }
