@@ -1,6 +1,7 @@
 #include "CadenzoPlayer/sources/PadPlayer.hpp"
 
 #include "CadenzoPlayer/sources/Channels.hpp"
+#include "CadenzoPlayer/sources/PadInternals.hpp"
 
 #include <algorithm>
 #include <cmath>

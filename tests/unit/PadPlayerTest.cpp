@@ -1,4 +1,5 @@
 #include "CadenzoPlayer/sources/PadPlayer.hpp"
+#include "CadenzoPlayer/sources/PadInternals.hpp"
 
 #include "VirtualDeviceFixture.hpp"
 
