@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+// Long sums of sines, rendered without a sin() call per sample: layers of
+// partials that take over from one another at given times, crossfaded, under a
+// gain curve. Each sample stays well within 1e-6 of the direct formula:
+// float(amplitude x sin(2 pi f t)) summed in float, mixed, times the gain.
+namespace cadenzo::OscillatorBank {
+
+struct Partial {
+    double frequency = 0.0;  // Hz
+    float amplitude = 0.0f;
+};
+
+// What sounds from startTime (seconds) on: its partials summed in this order.
+struct Layer {
+    double startTime = 0.0;
+    std::vector<Partial> partials;
+};
+
+// The gain over time. It must be exactly 1 on [steadyFrom, steadyUntil), where
+// `gain` is not called, and 0 from silentFrom on, where nothing is written.
+struct Envelope {
+    double steadyFrom = 0.0;
+    double steadyUntil = 0.0;
+    double silentFrom = 0.0;
+    std::function<double(double t)> gain;
+};
+
+// out[i] = gain(t) x the layer sounding at t = i / sampleRate, crossfaded
+// linearly from the layer before it for crossfadeSeconds after its start:
+// (1 - x) before + x after, x = float((t - start) / crossfadeSeconds).
+// Start times must ascend; the first layer sounds from frame 0 whatever its
+// own. Frames from silentFrom on keep what `out` held: pass it zeroed. Frames
+// are written with streaming stores, made visible before the call returns.
+void render(float* out, std::uint32_t frames, double sampleRate, std::span<const Layer> layers,
+            double crossfadeSeconds, const Envelope& envelope);
+
+} // namespace cadenzo::OscillatorBank
