@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <map>
 #include <new>
-#include <set>
 #include <tuple>
 
 using namespace cadenzo;
@@ -27,8 +26,7 @@ void* counted(void* memory) {
 
 template <class Body>
 int heapCallsDuring(Body&& body) {
-    heapCalls = 0;
-    heapWatched = true;
+    heapCalls = 0, heapWatched = true;
     body();
     heapWatched = false;
     return heapCalls;
@@ -48,14 +46,6 @@ void operator delete(void* memory, std::size_t) noexcept { operator delete(memor
 void operator delete(void* memory, std::align_val_t) noexcept { operator delete(memory); }
 
 namespace {
-
-PcmBufferPtr constantBuffer(std::uint32_t channels, std::uint32_t channel, std::uint32_t frames, float value) {
-    return rampBuffer(channels, channel, frames, value, 0.0f);
-}
-
-std::vector<float> from(const std::vector<float>& samples, long frame) {
-    return {samples.begin() + frame, samples.end()};
-}
 
 class Engine : public VirtualDevices {
 protected:
@@ -90,10 +80,10 @@ TEST_F(Engine, ANodePlaysEachBufferAtItsSampleTimeOnItsChannelsAndOverlapsMix) {
     node->scheduleBuffer(finished, 100);
     node->scheduleBuffer(rampBuffer(3, 1, 10, 100.0f), 250);  // across the first block boundary
     node->scheduleBuffer(rampBuffer(3, 0, 300, 1.0f), 0);
-    node->scheduleBuffer(constantBuffer(3, 0, 200, 0.5f), 200);
-    node->scheduleBuffer(constantBuffer(3, 2, 10, 1.0f));  // as soon as possible: at 0, then after it
-    node->scheduleBuffer(constantBuffer(3, 2, 10, 2.0f));
-    node->scheduleBuffer(constantBuffer(3, 2, 10, 5.0f), 1000);
+    node->scheduleBuffer(rampBuffer(3, 0, 200, 0.5f, 0), 200);
+    node->scheduleBuffer(rampBuffer(3, 2, 10, 1.0f, 0));  // as soon as possible: at 0, then after it
+    node->scheduleBuffer(rampBuffer(3, 2, 10, 2.0f, 0));
+    node->scheduleBuffer(rampBuffer(3, 2, 10, 5.0f, 0), 1000);
     node->play();
     ASSERT_TRUE(render("A", 512));
     std::vector<std::vector<float>> expected(3, std::vector<float>(512, 0.0f));
@@ -104,10 +94,10 @@ TEST_F(Engine, ANodePlaysEachBufferAtItsSampleTimeOnItsChannelsAndOverlapsMix) {
     EXPECT_EQ(backend->recording("A"), expected);
     EXPECT_EQ(finished.use_count(), 2);  // finished buffers go back on the next control call, not in the callback
 
-    auto pending = constantBuffer(3, 1, 4096, 0.25f);
+    auto pending = rampBuffer(3, 1, 4096, 0.25f, 0);
     node->scheduleBuffer(pending, 512);
     EXPECT_EQ(finished.use_count(), 1);
-    node->scheduleBuffer(constantBuffer(3, 2, 10, 3.0f));  // the queue ended at 20; the node is at 512
+    node->scheduleBuffer(rampBuffer(3, 2, 10, 3.0f, 0));  // the queue ended at 20; the node is at 512
     node->play();                                          // already playing: the timeline goes on
     render("A", 512);
     node->scheduleBuffer(rampBuffer(3, 2, 10, 1.0f), 1020);  // at 1024 already: only the rest sounds
@@ -128,8 +118,9 @@ TEST_F(Engine, ANodePlaysEachBufferAtItsSampleTimeOnItsChannelsAndOverlapsMix) {
           {2, 1010, 0.0f}, {2, 1023, 0.0f}, {2, 1024, 2.5f}, {2, 1029, 5.0f}, {2, 1030, 0.0f}, {1, 512, 0.25f},
           {1, 1023, 0.25f}, {1, 1024, 0.125f}, {1, 1279, 0.125f}, {0, 1541, 0.5f}, {0, 1550, 5.0f}})
         EXPECT_EQ(recorded[channel].at(frame), value) << "channel " << channel << ", frame " << frame;
-    EXPECT_EQ(firstSound(from(recorded[0], 1280)), 256 + 5);
-    EXPECT_TRUE(silent(from(recorded[0], 1551)) && silent(from(recorded[1], 1280)) && silent(from(recorded[2], 1280)));
+    const auto from = [&](int c, long frame) { return std::vector(recorded[c].begin() + frame, recorded[c].end()); };
+    EXPECT_EQ(firstSound(from(0, 1280)), 256 + 5);
+    EXPECT_TRUE(silent(from(0, 1551)) && silent(from(1, 1280)) && silent(from(2, 1280)));
     node->scheduleBuffer(pending, 100000);
     engine.stop();
     EXPECT_EQ(pending.use_count(), 1);
@@ -140,7 +131,7 @@ TEST_F(Engine, NodesStartedInOneGroupNestedOrNotBeginOnTheSameSample) {
     std::vector<AudioPlayerNodePtr> nodes{startEngine(engine, "A", 6, false)};
     for (std::uint32_t c = 0; c < 6; ++c) {
         if (c > 0) engine.attach(nodes.emplace_back(std::make_shared<AudioPlayerNode>()));
-        nodes[c]->scheduleBuffer(constantBuffer(6, c, 8, 1.0f), c == 0 ? 3 : 0);
+        nodes[c]->scheduleBuffer(rampBuffer(6, c, 8, 1.0f, 0), c == 0 ? 3 : 0);
     }
     nodes[0]->play();  // before the engine starts: it begins with the engine's first block
     engine.start();
@@ -175,8 +166,8 @@ TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndEachWritesOnlyItsFirstChannels
     threeChannels->setFrameLength(64);
     for (std::uint32_t c = 0; c < 3; ++c) std::fill_n(threeChannels->writableChannel(c), 64, 1 << c);
     narrowNode->scheduleBuffer(threeChannels, 0);
-    wideNode->scheduleBuffer(constantBuffer(4, 0, 64, 0.25f), 0);
-    wideNode->scheduleBuffer(constantBuffer(4, 3, 64, 7.0f), 0);  // beyond the device
+    wideNode->scheduleBuffer(rampBuffer(4, 0, 64, 0.25f, 0), 0);
+    wideNode->scheduleBuffer(rampBuffer(4, 3, 64, 7.0f, 0), 0);  // beyond the device
     narrowNode->play();
     wideNode->play();
     render("A", 32);
@@ -190,20 +181,18 @@ TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndEachWritesOnlyItsFirstChannels
     EXPECT_TRUE(silent(recorded[2]));
     // The last engine to leave closes the stream; a new start opens another.
     wide.stop();
-    EXPECT_FALSE(DeviceLayer::shared().hasOpenStream(VirtualDeviceBackend::uidFor("A")));
-    EXPECT_FALSE(render("A", 32));
+    EXPECT_FALSE(DeviceLayer::shared().hasOpenStream(VirtualDeviceBackend::uidFor("A")) || render("A", 32));
     narrow.start();
     EXPECT_EQ(backend->streamsOpened("A"), 2);
 }
 
-TEST_F(Engine, DevicesKeepTheirIdsComeAndGoCleanlyAndTheDefaultPlaysWithoutASelection) {
+TEST_F(Engine, DevicesComeAndGoCleanlyAndTheDefaultPlaysWithoutASelection) {
     AudioEngine byDefault, first, second;
     const auto start = [&] { return errorText([&] { byDefault.start(); }); };
     EXPECT_EQ(start(), "AudioEngine 2: No output device is available");
     backend->addDevice("A", 1);
     backend->addDevice("B", 1);
     backend->setDefaultDevice("B");
-    const auto before = DeviceLayer::shared().devices();
     for (const auto& [format, text] : {std::pair<AudioFormat, const char*>{{48000, 0}, "0 channel(s) at 48000 Hz"},
                                        {{44100, 2}, "2 channel(s) at 44100 Hz"}}) {
         byDefault.setFormat(format);
@@ -212,37 +201,28 @@ TEST_F(Engine, DevicesKeepTheirIdsComeAndGoCleanlyAndTheDefaultPlaysWithoutASele
     EXPECT_FALSE(byDefault.isRunning() || backend->isStreamOpen("B"));
     byDefault.setFormat({48000, 2});
     byDefault.start();
-    EXPECT_TRUE(backend->isStreamOpen("B") && !backend->isStreamOpen("A"));
-    EXPECT_FALSE(first.selectedDevice());
+    EXPECT_TRUE(backend->isStreamOpen("B") && !backend->isStreamOpen("A") && !first.selectedDevice());
 
     auto node = startEngine(first, "A", 1);
     EXPECT_EQ(first.selectedDevice(), idOf("A"));
-    node->scheduleBuffer(constantBuffer(1, 0, 100000, 1.0f), 0);
+    node->scheduleBuffer(rampBuffer(1, 0, 100000, 1.0f, 0), 0);
     node->play();
     render("A", 64);
     backend->removeDevice("A");  // while playing
     EXPECT_FALSE(render("A", 64));
-    backend->addDevice("C", 1);
     backend->addDevice("A", 1);
     auto other = startEngine(second, "A", 1);  // a fresh stream, not the dead one
     EXPECT_EQ(backend->streamsOpened("A"), 2);
     first.stop();  // closes only the dead stream
-    other->scheduleBuffer(constantBuffer(1, 0, 4, 3.0f), 0);
+    other->scheduleBuffer(rampBuffer(1, 0, 4, 3.0f, 0), 0);
     other->play();
     backend->clearRecording("A");
     EXPECT_TRUE(render("A", 8));
-    EXPECT_EQ(backend->recording("A")[0][0], 3.0f);
-
-    std::map<std::string, std::uint32_t> ids;
-    for (const auto& device : DeviceLayer::shared().devices()) ids[device.uid] = device.id;
-    EXPECT_EQ(std::vector({ids["virtual:A"], ids["virtual:B"]}), std::vector({before[0].id, before[1].id}));
-    EXPECT_EQ(std::set({ids["virtual:A"], ids["virtual:B"], ids["virtual:C"]}).size(), 3u);
-    EXPECT_EQ(DeviceLayer::shared().uidForId(before[1].id), "virtual:B");
-    EXPECT_EQ(first.selectDevice(0), AudioEngine::statusUnknownDevice);
+    EXPECT_EQ(std::pair(backend->recording("A")[0][0], first.selectDevice(0)),
+              std::pair(3.0f, AudioEngine::statusUnknownDevice));
 
     setDeviceBackendForTesting(nullptr);
-    EXPECT_FALSE(first.hasDeviceLayer());
-    EXPECT_EQ(first.selectDevice(1), AudioEngine::statusNoDeviceLayer);
+    EXPECT_TRUE(!first.hasDeviceLayer() && first.selectDevice(1) == AudioEngine::statusNoDeviceLayer);
     first.stop();
     EXPECT_EQ(errorText([&] { first.start(); }), "AudioEngine 1: No audio device layer is available");
 }
@@ -276,9 +256,8 @@ TEST_F(Engine, DevicesAtOtherRatesKeepLevelAndTimingToTheSampleHoweverTheySliceT
         }
         const auto sine = recorded[0].begin();
         EXPECT_NEAR(peak({sine + rate / 10, sine + rate * 19 / 10}), 0.25f, 0.0025f) << name;
-        if (!byRate.try_emplace(rate, recorded).second) {
+        if (!byRate.try_emplace(rate, recorded).second)
             EXPECT_EQ(recorded, byRate[rate]) << name;
-        }
     }
     EXPECT_EQ(heapCallsDuring([] { EXPECT_EQ(*std::make_unique<int>(1), 1); }), 2);  // the heap watch does work
 }

@@ -35,59 +35,37 @@ protected:
 // A click channel of `frames` frames: an accent at every `beatsPerBar`-th of `starts`, a normal click at the others.
 std::vector<float> clicksAt(const std::vector<std::size_t>& starts, std::size_t beatsPerBar, std::size_t frames) {
     std::vector<float> expected(frames);
-    for (std::size_t k = 0; k < starts.size(); ++k) {
+    for (std::size_t k = 0; k < starts.size(); ++k)
         mixAt(expected, *ClickTrack::makeClickBuffer(k % beatsPerBar == 0, {48000, 1}, {0}), 0, starts[k]);
-    }
     return expected;
 }
 
 } // namespace
 
-TEST_F(ClickOnlyPlayer, PlaysEveryClickAtItsWholeSampleOnTheListedChannelsOnly) {
+// The output is as wide as the smaller of the device and the request, as for the test tone.
+TEST_F(ClickOnlyPlayer, PlaysEveryClickAtItsWholeSampleOnTheListedChannelsOfItsOutputOnly) {
     // At 100 bpm the fourth beat sums to 1.7999999999999998 s: sample 86399.99...
     backend->addDevice("Studio", 4);
-    play("Studio", 4, {0, 2}, 8, Song{4, 1, {1}, 100});
+    play("Studio", 4, {0, 2, 3}, 3, Song{4, 1, {1}, 100});
     EXPECT_EQ(out.str(), "Built 8 click events, 4.80s total.\n");
-    EXPECT_EQ(waits, std::vector<double>{5.1});
-    EXPECT_TRUE(streamOpenDuringWait);
-    EXPECT_FALSE(backend->isStreamOpen("Studio"));  // stopped before returning
+    EXPECT_TRUE(streamOpenDuringWait && !backend->isStreamOpen("Studio"));  // stopped before returning
     const auto recorded = backend->recording("Studio");
     ASSERT_EQ(recorded.size(), 4u);
     EXPECT_EQ(recorded[0], clicksAt({0, 28800, 57600, 86399, 115200, 144000, 172800, 201600}, 4, 244800));
-    EXPECT_EQ(recorded[2], recorded[0]);
-    EXPECT_TRUE(silent(recorded[1]) && silent(recorded[3]));
-}
-
-TEST_F(ClickOnlyPlayer, TheOutputIsNoWiderThanTheDeviceOrTheRequest) {
-    // A 2-channel device asked for 8: channel 1 sounds, channel 3 is no output.
-    backend->addDevice("Phones", 2);
-    play("Phones", 2, {1, 3}, 8, Song{2, 1, {}, 120});
-    auto recorded = backend->recording("Phones");
-    ASSERT_EQ(recorded.size(), 2u);
-    EXPECT_TRUE(silent(recorded[0]));
-    EXPECT_EQ(recorded[1], clicksAt({0, 24000}, 2, 62400));
-    // A 4-channel device asked for 2: its channel 3 stays silent to the end of the track.
-    backend->addDevice("Quad", 4);
-    play("Quad", 4, {3}, 2, Song{2, 1, {}, 120});
-    recorded = backend->recording("Quad");
-    for (const auto& channel : recorded) EXPECT_TRUE(silent(channel));
-    EXPECT_EQ(recorded.at(0).size(), 62400u);
+    EXPECT_TRUE(recorded[2] == recorded[0] && silent(recorded[1]) && silent(recorded[3]));
     // Nothing to click: silence for the ring-out only.
-    play("Quad", 4, {0}, 4, Song{4, 0, {}, 120});
+    play("Studio", 4, {0}, 4, Song{4, 0, {}, 120});
     EXPECT_EQ(out.str(), "Built 0 click events, 0.00s total.\n");
-    EXPECT_EQ(waits, (std::vector<double>{1.3, 1.3, 0.3}));
+    EXPECT_EQ(waits, (std::vector<double>{5.1, 0.3}));
 }
 
 TEST_F(ClickOnlyPlayer, RefusalsComeBeforeTheSummaryAndFailuresAfterIt) {
     backend->addDevice("A", 2);
     backend->addDevice("Gone", 2);
     backend->removeDevice("Gone");
-    for (const auto& [deviceChannels, requested] : std::vector<std::pair<std::int64_t, std::int64_t>>{
-             {2, 0}, {2, -3}, {2, INT64_MIN}, {70000, 70000}}) {
-        EXPECT_EQ(errorText([&] { play("A", deviceChannels, {0}, requested, Song{}); }),
-                  "ClickTrack 3: Couldn't build " + std::to_string(requested) + "-channel layout");
-        EXPECT_EQ(out.str(), "Built 12 click events, 6.00s total.\n");
-    }
+    // The layout rules are the test tone's; the wording is this player's own.
+    EXPECT_EQ(errorText([&] { play("A", 2, {0}, -3, Song{}); }), "ClickTrack 3: Couldn't build -3-channel layout");
+    EXPECT_EQ(out.str(), "Built 12 click events, 6.00s total.\n");
     const std::string badTempo = "4: Tempo must be a positive, finite number of beats per minute";
     const std::string tooMany = "4: Song too long to schedule: more than 1000000 click events";
     const std::string gone = "2: Couldn't select device: -2";

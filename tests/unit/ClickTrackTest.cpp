@@ -29,9 +29,8 @@ TEST(ClickBuffer, SquareWaveWithAttackAndDecayAtEitherRate) {
             ASSERT_EQ(click->frameLength(), rate == 48000.0 ? 3840u : 3528u);
             EXPECT_EQ(click->frameCapacity(), click->frameLength());
             EXPECT_FALSE(std::signbit(click->sample(0, 0)));
-            for (std::uint32_t i = 0; i < click->frameLength(); ++i) {
+            for (std::uint32_t i = 0; i < click->frameLength(); ++i)
                 ASSERT_NEAR(click->sample(0, i), expectedClick(accent, rate, i), 2e-6) << "frame " << i;
-            }
         }
     }
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -19,16 +18,13 @@ TEST(GuideSoundNames, CountsTrimmingAndTrailingNumerals) {
     // ideographic spaces are trimmed; line breaks stay.
     using Names = std::vector<std::pair<std::string, std::string>>;
     for (const auto& [label, name] : Names{{"12", "count-12"}, {"", "count-"}, {"V2", "V2"}, {"2a", "2a"}, {" 2", " 2"},
-                                           {"\u0663\u2163\u00BD", "count-\u0663\u2163\u00BD"}, {"\xff", "\xff"}}) {
+                                           {"\u0663\u2163\u00BD", "count-\u0663\u2163\u00BD"}, {"\xff", "\xff"}})
         EXPECT_EQ(guideSoundFileName(label), name) << label;
-    }
-    for (const auto& [label, trimmed] : Names{{"\u00A0Out\u3000", "Out"}, {"\nCh\n", "\nCh\n"}, {" \t ", ""}}) {
+    for (const auto& [label, trimmed] : Names{{"\u00A0Out\u3000", "Out"}, {"\nCh\n", "\nCh\n"}, {" \t ", ""}})
         EXPECT_EQ(trimGuideLabel(label), trimmed) << label;
-    }
     for (const auto& [label, stripped] :
-         Names{{" V12\t", "V"}, {"Verse \u2161", "Verse "}, {"2V", "2V"}, {"42", ""}, {"Caf\u00E9", "Caf\u00E9"}}) {
+         Names{{" V12\t", "V"}, {"Verse \u2161", "Verse "}, {"2V", "2V"}, {"42", ""}, {"Caf\u00E9", "Caf\u00E9"}})
         EXPECT_EQ(stripTrailingNumerals(label), stripped) << label;
-    }
 }
 
 struct GuideSoundFiles : ::testing::Test {
@@ -68,12 +64,10 @@ TEST_F(GuideSoundFiles, StereoAt44100IsMixedDownAndResampled) {
         return (channel == 0 ? 0.8f : 0.2f) * static_cast<float>(std::sin(2.0 * std::numbers::pi * i / 100.0));
     });
     const PcmBufferPtr cue = loadGuideSound("Inst", places);
-    ASSERT_EQ(cue->format(), (AudioFormat{48000, 1}));
-    EXPECT_EQ(cue->frameCapacity(), 49024u);
-    ASSERT_EQ(cue->frameLength(), 48000u);
-    for (std::uint32_t i = 100; i < 47900; ++i) {
+    ASSERT_EQ(std::tuple(cue->format(), cue->frameCapacity(), cue->frameLength()),
+              std::tuple(AudioFormat{48000, 1}, 49024u, 48000u));
+    for (std::uint32_t i = 100; i < 47900; ++i)
         ASSERT_NEAR(cue->sample(0, i), 0.5 * std::sin(2.0 * std::numbers::pi * 441.0 * i / 48000.0), 1e-4) << i;
-    }
 }
 
 TEST_F(GuideSoundFiles, EachFileIsConvertedOnceButAFailureIsNotKept) {
@@ -81,8 +75,7 @@ TEST_F(GuideSoundFiles, EachFileIsConvertedOnceButAFailureIsNotKept) {
     testfiles::writeText(cues / "Tag.wav", "RIFF\x10\0\0\0WAVEjunkjunkjunk");
     const std::size_t before = guideSoundCache().size();
     const PcmBufferPtr first = loadGuideSound("V1", places);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->frameLength(), 2400u);
+    ASSERT_TRUE(first && first->frameLength() == 2400u);
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(loadGuideSound("Tag", places));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");  // not openable as audio: no message
@@ -95,20 +88,7 @@ TEST_F(GuideSoundFiles, EachFileIsConvertedOnceButAFailureIsNotKept) {
     EXPECT_EQ(loadGuideSound("Tag", places)->frameLength(), 1200u);
     writeCue(cues / "Drop.wav", 0);
     const PcmBufferPtr empty = readGuideSoundFile(cues / "Drop.wav");
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->frameLength(), 0u);
-}
-
-TEST(GuideSounds, BundledCountsSectionsAndEndAreSpokenWithinABeat) {
-    for (const char* label : {"1", "2", "3", "4", "5", "6", "7", "End", "In", "V", "V2", "Pre", "Ch", "Br", "Out",
-                              "Intro", "Verse", "Chorus", "Bridge", "Outro", "Solo", "Inst", "Tag"}) {
-        const PcmBufferPtr cue = loadGuideSound(label);
-        ASSERT_TRUE(cue) << label;
-        EXPECT_GT(cue->frameLength(), 4800u) << label;   // a word, not a blip
-        EXPECT_LE(cue->frameLength(), 24000u) << label;  // within one beat at 120 bpm
-        EXPECT_GT(peak({cue->channelData(0), cue->channelData(0) + cue->frameLength()}), 0.5f) << label;
-    }
-    EXPECT_FALSE(resolveGuideSoundFile("8"));
+    EXPECT_TRUE(empty && empty->frameLength() == 0u);
 }
 
 TEST(GuideSounds, AMissingCueIsABeepPitchedByItsLabel) {

@@ -1,11 +1,11 @@
 #include "CadenzoPlayer/bridge/NativeAudioBridge.hpp"
 
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
+#include "Eventually.hpp"
 #include "VirtualDeviceFixture.hpp"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <future>
 #include <thread>
@@ -66,6 +66,7 @@ protected:
     void SetUp() override {
         VirtualDevices::SetUp();
         backend->addDevice("Studio", 2);
+        backend->addDevice("Input only", 0);  // never listed
         backend->addDevice("Stage", 8);
         backend->setDefaultDevice("Stage");
         previousMain = MainThread::install(loop);
@@ -82,12 +83,8 @@ protected:
         VirtualDevices::TearDown();
     }
 
-    // Runs the main loop until `done` holds; false after five seconds.
-    bool runUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done() && std::chrono::steady_clock::now() < end) loop->runFor(0.005);
-        return done();
-    }
+    // Runs the main loop until `done` holds.
+    bool runUntil(const std::function<bool()>& done) { return eventually([&] { return loop->runFor(0.005), done(); }); }
 
     // The channels that carry sound: "Stage:6 Stage:7 ".
     std::string sounding() const {
@@ -167,12 +164,10 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
     bridge->handleMessage({{"type", "listDevices"}, {"requestId", "\xff"}});
     EXPECT_EQ(page->results.size(), std::size(cases));
     // Mute and stop reach the song's player.
-    bridge->handleMessageText(R"({"type":"setGuideMuted","muted":1})");
-    EXPECT_EQ(bridge->player()->state().guidePlayer->volume(), 0.0f);
-    bridge->handleMessageText(R"({"type":"setGuideMuted","muted":"yes"})");  // not a boolean: unmutes
-    EXPECT_EQ(bridge->player()->state().guidePlayer->volume(), 1.0f);
-    bridge->handleMessageText(R"({"type":"stopSong"})");
-    EXPECT_FALSE(bridge->player()->state().engine);
+    const auto after = [&](const char* request) { return bridge->handleMessageText(request), bridge->player()->state(); };
+    EXPECT_EQ(after(R"({"type":"setGuideMuted","muted":1})").guidePlayer->volume(), 0.0f);
+    EXPECT_EQ(after(R"({"type":"setGuideMuted","muted":"yes"})").guidePlayer->volume(), 1.0f);  // not a boolean: unmutes
+    EXPECT_FALSE(after(R"({"type":"stopSong"})").engine);
 }
 
 TEST_F(BridgeTest, ToneStillPlaysWhenThePageGoesBeforeItEndsAndNothingIsDelivered) {

@@ -25,9 +25,8 @@ TEST(SongMap, SectionsFollowTheRunningSumsAfterTheCountInAndLastAtLeastABar) {
         EXPECT_EQ(layout.sections[i].startTime, i == 0 ? 4.8 : layout.sections[i - 1].endTime);
         EXPECT_EQ(layout.sections[i].endTime, t) << layout.sections[i].label;
     }
-    EXPECT_EQ(layout.sections[0].endTime, 9.599999999999998);
-    EXPECT_EQ(layout.songEnd, t);
-    EXPECT_EQ(layout.sections[2].label, "Ch");
+    EXPECT_EQ(std::tuple(layout.sections[0].endTime, layout.songEnd, layout.sections[2].label),
+              std::tuple(9.599999999999998, t, "Ch"));
     EXPECT_EQ(songBarCount({{"A", 0}, {"B", -5}, {"C", 3}}), 5);
 }
 

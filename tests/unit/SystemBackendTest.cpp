@@ -19,22 +19,16 @@ struct NullCallback final : DeviceRenderCallback {
 } // namespace
 
 TEST(CompositeBackend, ListsApisInOrderWithOneDefaultAndOpensThroughTheOwner) {
-    auto jack = std::make_shared<RefusingBackend>(std::vector<BackendDevice>{{"jack:system", "system", 8, true}},
-                                                  "fake", "jack");
-    auto alsa = std::make_shared<RefusingBackend>(
-        std::vector<BackendDevice>{{"alsa:hw:A,0", "hw:A,0", 2, true}, {"alsa:hw:B,0", "hw:B,0", 4, false}}, "fake",
-        "alsa");
-    CompositeDeviceBackend composite({jack, alsa});
-    EXPECT_EQ(composite.devices(), (std::vector<BackendDevice>{{"jack:system", "system", 8, true},
-                                                               {"alsa:hw:A,0", "hw:A,0", 2, false},
-                                                               {"alsa:hw:B,0", "hw:B,0", 4, false}}));
-    const auto open = [&](const char* uid) {
-        return errorText([&] { composite.openStream(uid, 48000, nullCallback); });
-    };
-    EXPECT_EQ(open("alsa:hw:B,0"), "AudioEngine 4: Could not open output device alsa:hw:B,0: fake");
-    EXPECT_EQ(alsa->opened, std::vector<std::string>{"alsa:hw:B,0"});
-    EXPECT_TRUE(jack->opened.empty());
-    EXPECT_EQ(open("pulse:Sink"), "AudioEngine 4: Could not open output device pulse:Sink: no such device");
+    using Devices = std::vector<BackendDevice>;
+    // Each api's backend refuses in the api's name, so that the refusal tells who was asked.
+    const auto api = [](const char* name, Devices list) { return std::make_shared<RefusingBackend>(list, name, name); };
+    CompositeDeviceBackend composite({api("jack", {{"jack:system", "system", 8, true}}),
+                                      api("alsa", {{"alsa:A", "A", 2, true}, {"alsa:B", "B", 4, false}})});
+    EXPECT_EQ(composite.devices(),
+              (Devices{{"jack:system", "system", 8, true}, {"alsa:A", "A", 2, false}, {"alsa:B", "B", 4, false}}));
+    for (const auto& [uid, why] : {std::pair{"alsa:B", "alsa"}, {"jack:system", "jack"}, {"pulse:A", "no such device"}})
+        EXPECT_EQ(errorText([&] { composite.openStream(uid, 48000, nullCallback); }),
+                  std::string("AudioEngine 4: Could not open output device ") + uid + ": " + why);
 }
 
 TEST(SystemBackend, WithoutAJackServerListsNoJackDevicesStartsNoneAndStaysQuiet) {

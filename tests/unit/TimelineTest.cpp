@@ -43,9 +43,9 @@ TEST(Timeline, ClicksSitOnRunningSumsAndEachCueComesABarAhead) {
 
 TEST(Timeline, CountInSpeaksTheNumbersOfItsMetre) {
     // Beats per bar and the beats that carry a number; the last count-in bar carries the first cue instead.
+    // Every beat up to three, then twos, or threes in a metre of threes; seven numbers at most.
     for (const auto& [beats, spoken] : std::vector<std::pair<int, std::vector<int>>>{
-             {1, {0}}, {2, {0, 1}}, {3, {0, 1, 2}}, {4, {0, 2}}, {5, {0, 2, 4}}, {6, {0, 3}}, {7, {0, 2, 4, 6}},
-             {8, {0, 2, 4, 6}}, {9, {0, 3, 6}}, {12, {0, 3, 6, 9}}, {16, {0, 2, 4, 6, 8, 10, 12}}}) {
+             {1, {0}}, {3, {0, 1, 2}}, {4, {0, 2}}, {6, {0, 3}}, {7, {0, 2, 4, 6}}, {16, {0, 2, 4, 6, 8, 10, 12}}}) {
         const auto cue = [](int time, auto label) { return std::to_string(time) + " " + std::to_string(label) + ", "; };
         std::string expected;
         for (std::size_t n = 0; n < spoken.size(); ++n) expected += cue(spoken[n], n + 1);
@@ -95,14 +95,6 @@ TEST(Timeline, AClickSummedAHairBelowTheCutIsKept) {
     EXPECT_TRUE(cut.events[0].kind.accent());
     EXPECT_LT(cut.events[0].time, 0.0);
     EXPECT_GT(cut.events[0].time, -1e-9);
-}
-
-TEST(Timeline, ValuesThePlayerRefusesStayBounded) {
-    // A bar without length cannot be cut at; at tempo 0 cue times are NaN, sort last, and nothing is cut.
-    EXPECT_EQ(buildTimeline(0, 2, {{"A", 2}, {"B", 2}}, 1, 120).startBar, 0);
-    const TimelineResult zeroTempo = buildTimeline(4, 1, defaultMap, 2, 0);
-    EXPECT_EQ(zeroTempo.startBar, 0);
-    EXPECT_EQ(zeroTempo.events.size(), 69u);
 }
 
 } // namespace

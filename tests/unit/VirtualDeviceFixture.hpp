@@ -46,26 +46,19 @@ protected:
     bool streamOpenDuringWait = false;
 };
 
-// Lists the devices it is given and opens none of them, noting each attempt.
-// With an api it owns only that api's uids.
-class RefusingBackend final : public cadenzo::DeviceBackend {
-public:
+// Lists the devices it is given and opens none of them, for `reason`. With an
+// api it owns only that api's uids.
+struct RefusingBackend final : cadenzo::DeviceBackend {
     RefusingBackend(std::vector<cadenzo::BackendDevice> devices, std::string reason, std::string api = "")
-        : devices_(std::move(devices)), reason_(std::move(reason)), api_(std::move(api)) {}
-    std::vector<cadenzo::BackendDevice> devices() override { return devices_; }
-    bool ownsUid(const std::string& uid) const override { return api_.empty() || cadenzo::uidApi(uid) == api_; }
+        : listed(std::move(devices)), reason(std::move(reason)), api(std::move(api)) {}
+    std::vector<cadenzo::BackendDevice> devices() override { return listed; }
+    bool ownsUid(const std::string& uid) const override { return api.empty() || cadenzo::uidApi(uid) == api; }
     std::unique_ptr<cadenzo::DeviceStream> openStream(const std::string& uid, double,
                                                       cadenzo::DeviceRenderCallback&) override {
-        opened.push_back(uid);
-        cadenzo::throwDeviceOpenFailure(uid, reason_);
+        cadenzo::throwDeviceOpenFailure(uid, reason);
     }
-
-    std::vector<std::string> opened;
-
-private:
-    std::vector<cadenzo::BackendDevice> devices_;
-    std::string reason_;
-    std::string api_;
+    std::vector<cadenzo::BackendDevice> listed;
+    std::string reason, api;
 };
 
 // Index of the first non-zero sample, or -1.
@@ -109,7 +102,6 @@ inline std::vector<int> channelSharing(const cadenzo::PcmBuffer& buffer) {
 
 // Adds `buffer`'s channel `channel` into `into` from frame `at` on, as far as `into` reaches.
 inline void mixAt(std::vector<float>& into, const cadenzo::PcmBuffer& buffer, std::uint32_t channel, std::size_t at) {
-    for (std::uint32_t i = 0; i < buffer.frameLength() && at + i < into.size(); ++i) {
+    for (std::uint32_t i = 0; i < buffer.frameLength() && at + i < into.size(); ++i)
         into[at + i] += buffer.sample(channel, i);
-    }
 }
