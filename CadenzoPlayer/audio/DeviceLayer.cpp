@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
 #include "CadenzoPlayer/audio/LockFree.hpp"
+#include "CadenzoPlayer/audio/OutputLimiter.hpp"
 #include "CadenzoPlayer/audio/PcmBuffer.hpp"
 #include "CadenzoPlayer/audio/Resampler.hpp"
 
@@ -37,6 +38,7 @@ public:
         backend_ = backend;
         auto stream = backend->openStream(uid_, engineSampleRate, *this);
         channelCount_ = stream->channelCount();
+        limiter_ = std::make_unique<OutputLimiter>(channelCount_, stream->sampleRate());
         if (stream->sampleRate() != engineSampleRate) {
             resampler_ =
                 std::make_unique<Resampler>(engineSampleRate, stream->sampleRate(), channelCount_);
@@ -83,6 +85,7 @@ public:
             }
         }
         engines_.release();
+        if (limiter_) limiter_->process(channels, channelCount, frames);
     }
 
 private:
@@ -107,6 +110,7 @@ private:
     std::shared_ptr<DeviceBackend> backend_;  // outlives its stream
     std::unique_ptr<DeviceStream> stream_;
     std::unique_ptr<Resampler> resampler_;
+    std::unique_ptr<OutputLimiter> limiter_;
     std::uint32_t channelCount_ = 0;
     SnapshotPublisher<EngineList> engines_;
 };
