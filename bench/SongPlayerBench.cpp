@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
+#include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -35,21 +35,19 @@ void BM_SongPlay(benchmark::State& state) {
     const char* chords[] = {"1", "4", "5", "6-", "2-7", "57", "4maj7", "1/3"};
     for (std::int64_t bar = 0; bar < minutes * 30; ++bar) chart.push_back(chords[bar % 8]);
 
-    // Keep the benchmark's own output free of the player's summary lines.
-    std::fflush(stdout);
-    const int savedStdout = dup(1);
-    std::freopen("/dev/null", "w", stdout);
+    const cadenzo::SongSettings song{.clickChannels = {0}, .guideChannels = {1}, .padChannels = {2, 3},
+                                     .totalChannels = 16, .tempo = 120, .entries = entries, .padKey = "C",
+                                     .padChords = chart};
+    // The player's summary lines stay out of the benchmark's own output.
+    std::ostringstream log;
     for (auto _ : state) {
-        auto player = cadenzo::SongPlayer::make();
-        benchmark::DoNotOptimize(player->play(device, {0}, {1}, 16, 120, 4, 2, entries, 0, std::string("C"), {2, 3},
-                                              chart, {}));
+        auto player = cadenzo::SongPlayer::make(log);
+        benchmark::DoNotOptimize(player->play(device, song));
         state.PauseTiming();
         player.reset();
+        log.str("");
         state.ResumeTiming();
     }
-    std::fflush(stdout);
-    dup2(savedStdout, 1);
-    close(savedStdout);
     state.counters["peak_rss_MB"] = peakResidentMegabytes();
     state.SetLabel(std::to_string(minutes) + " min");
     cadenzo::setDeviceBackendForTesting(previous);

@@ -34,6 +34,7 @@ ConcurrentPool::ConcurrentPool(std::string label, std::size_t maxThreads, double
 }
 
 ConcurrentPool::~ConcurrentPool() {
+    detail::dropManualClockTasks(timers_.get());
     timers_->work.reset();
     timers_->context.stop();
     assert(timers_->thread.get_id() != std::this_thread::get_id());
@@ -97,7 +98,7 @@ DelayedTask ConcurrentPool::after(double delaySeconds, Task task) {
                 if (Task due = pending->take()) pool.async(std::move(due));
             });
     };
-    if (detail::deferToManualClock(delaySeconds, fire)) return DelayedTask(std::move(pending));
+    if (detail::deferToManualClock(delaySeconds, fire, timers_.get())) return DelayedTask(std::move(pending));
     const auto deadline = detail::deadlineAfter(delaySeconds);
     asio::io_context& context = timers_->context;
     asio::post(context, [this, &context, deadline, pending] {

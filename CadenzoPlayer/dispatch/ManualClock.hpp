@@ -34,7 +34,11 @@ namespace detail {
 
 // With a manual clock in place, keeps `fire` until that clock reaches the
 // delay and returns true; otherwise returns false and keeps nothing.
-bool deferToManualClock(double delaySeconds, Task& fire);
+bool deferToManualClock(double delaySeconds, Task& fire, const void* owner);
+
+// Drops, unrun, what `owner` left waiting for the manual clock: a queue's
+// delayed tasks, and what they hold, go with the queue.
+void dropManualClockTasks(const void* owner);
 
 } // namespace detail
 

@@ -27,6 +27,7 @@ SerialQueue::SerialQueue(std::string label) : core_(std::make_shared<Core>(std::
 }
 
 SerialQueue::~SerialQueue() {
+    detail::dropManualClockTasks(core_.get());
     core_->work.reset();
     core_->context.stop();
     if (isCurrent()) {
@@ -58,7 +59,7 @@ DelayedTask SerialQueue::after(double delaySeconds, Task task) {
                 if (Task due = pending->take()) due();
             });
     };
-    if (detail::deferToManualClock(delaySeconds, fire)) return DelayedTask(std::move(pending));
+    if (detail::deferToManualClock(delaySeconds, fire, core_.get())) return DelayedTask(std::move(pending));
     const auto deadline = detail::deadlineAfter(delaySeconds);
     // The timer is made on the queue's thread, which alone touches it.
     asio::io_context& context = core_->context;

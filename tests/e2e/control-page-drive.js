@@ -1,7 +1,11 @@
-// Drives the bundled control page through its own controls against the real bridge and
-// a JACK dummy device: choose the song, the pad and the routing, play, mute the cues,
-// stop, then play a test tone. The recording is checked by web_host.sh.
+// Drives the bundled control page through its own controls against the real bridge and a JACK dummy
+// device: choose the song, the pad and the routing, play, mute the cues, stop, then a test tone that a
+// listing overtakes; then bodies only other pages send, straight to the bridge. web_host.sh checks the
+// recording.
 run(async () => {
+    check(/\/CadenzoPlayer_CadenzoPlayer\.bundle\/bridge-test\.html$/.test(location.href), 'the bundled page');
+    const wav = new Uint8Array(await (await fetch('GuideSounds/Bridge.wav')).arrayBuffer());
+    check(String.fromCharCode(...wav.slice(0, 4)) === 'RIFF', 'the page reads the files beside it');
     await until(() => /system · 8 outputs/.test($('deviceSummary').textContent), 'the JACK device is chosen', 10000);
 
     $('tab-song').click();
@@ -32,6 +36,25 @@ run(async () => {
     await sleep(2000);
 
     byLabel('Test tone on output 4').click();
+    $('refreshDevices').click();
+    await until(() => /OK: \d+ interface/.test($('log').children[0].textContent), 'the listing is answered');
+    check(byLabel('Test tone on output 4').getAttribute('aria-busy') === 'true', 'the listing overtakes the tone');
     await until(() => /Output 4 played its test tone/.test($('statusLine').textContent), 'the tone is answered', 10000);
     check($('alert').hidden, `no error is shown (${$('alertText').textContent})`);
+
+    // Results are caught before the page sees them; ids of any JSON type come back as they were.
+    const results = [];
+    const pageHandler = window.onNativeAudioResult;
+    window.onNativeAudioResult = (result) => results.push(result);
+    const ids = [{ a: [1, null, 'x'] }, 3.5, null, [true]];
+    const bodies = ['just text', undefined, { type: 5, requestId: 'm' }, { type: 'ListDevices', requestId: 'u' },
+        ...ids.map((requestId) => ({ type: 'stopSong', requestId }))];
+    for (const body of bodies) window.webkit.messageHandlers.nativeAudio.postMessage(body);
+    await until(() => results.length === bodies.length, 'every body is answered');
+    window.onNativeAudioResult = pageHandler;
+    const malformed = { ok: false, error: 'Malformed message' };
+    const expected = [malformed, malformed, malformed,
+        { ok: false, error: 'Unknown message type: ListDevices', requestId: 'u' },
+        ...ids.map((requestId) => ({ ok: true, type: 'stopSong', requestId }))];
+    check(sameData(results.map(canonical).sort(), expected.map(canonical).sort()), `results: ${canonical(results)}`);
 });

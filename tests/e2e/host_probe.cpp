@@ -1,189 +1,97 @@
 // Builds the web host exactly as the program does (same environment, same
 // bridge, same window) and drives the loaded page from outside.
 //
-//   host_probe --verdict [--scenario file.js]... [--timeout seconds] [--load-timeout seconds]
-//   host_probe --run-for seconds [--resize WxH] [--load-timeout seconds]
+//   host_probe [--scenario file.js]... [--timeout seconds] [--load-timeout seconds]
+//   host_probe --loads N [--resize WxH] [--load-timeout seconds]
 //
-// Each finished page load prints "host_probe: finished <address>".
-// --verdict waits for the page to set window.__probeResult to an object,
-// prints it, and ends with status 0 when its `ok` is true, 1 when it is not,
-// 2 on a time-out or when the window goes. Scenario files run as one script
-// in the page once the first load has finished. --run-for lets the host run
-// that long, prints whether its window is still open (and "still loading"
-// when a load is under way), and ends with status 0, or 2 when the window
-// went before. --load-timeout replaces the 60 s limit of
-// an address load.
+// Each finished page load prints "host_probe: finished <address>". The first
+// form runs the scenario files as one script once the first load has finished
+// and ends as probe_verdict.hpp says. The second waits for N loads to end
+// (finished or failed), describes the window and ends with status 0; with --resize it then resizes the
+// window and describes it again once the web view has followed. Status 2 on a
+// time-out (default 60 s) or when the window went. --load-timeout replaces the
+// 60 s limit of an address load.
 #include "CadenzoPlayer/bridge/WebHost.hpp"
+#include "probe_verdict.hpp"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iostream>
-#include <sstream>
-#include <string>
 
 namespace {
 
-struct Probe {
-    std::string scenario;
-    bool verdict = false;
-    double runFor = 0;
-    int resizeWidth = 0;
-    int resizeHeight = 0;
-    double timeoutSeconds = 60;
-    bool started = false;
-    int status = 2;
-};
+std::string scenario;
+int loads = 0, resizeWidth = 0, resizeHeight = 0, status = 2;
+bool countingLoads = false, started = false;
 
-Probe probe;
-
-void quitWith(int status) {
-    probe.status = status;
+void quitWith(int code) {
+    status = code;
     gtk_main_quit();
 }
 
-void onPoll(GObject* source, GAsyncResult* result, gpointer);
-
-gboolean poll(gpointer) {
-    const char* script =
-        "window.__probeResult === undefined ? '' : ((window.__probeResult && window.__probeResult.ok === true ? "
-        "'PASS ' : 'FAIL ') + JSON.stringify(window.__probeResult))";
-    webkit_web_view_evaluate_javascript(cadenzo::hostState().webView, script, -1, nullptr, nullptr, nullptr, onPoll,
-                                        nullptr);
-    return G_SOURCE_REMOVE;
-}
-
-void onPoll(GObject* source, GAsyncResult* result, gpointer) {
-    GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-    std::string text;
-    if (value) {
-        char* s = jsc_value_to_string(value);
-        text = s ? s : "";
-        g_free(s);
-        g_object_unref(value);
-    }
-    g_clear_error(&error);
-    if (text.empty()) {
-        g_timeout_add(100, poll, nullptr);
-        return;
-    }
-    std::cout << text << std::endl;
-    quitWith(text.rfind("PASS ", 0) == 0 ? 0 : 1);
-}
-
-void onScenarioStarted(GObject* source, GAsyncResult* result, gpointer) {
-    GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-    if (!value) {
-        std::cout << "FAIL scenario did not run: " << (error ? error->message : "?") << std::endl;
-        g_clear_error(&error);
-        quitWith(1);
-        return;
-    }
-    g_object_unref(value);
-    poll(nullptr);
-}
-
-void startScenario() {
-    const std::string script = probe.scenario + "\n;void 0;";
-    webkit_web_view_evaluate_javascript(cadenzo::hostState().webView, script.c_str(), -1, nullptr, "scenario.js",
-                                        nullptr, onScenarioStarted, nullptr);
-}
-
-gboolean onTimeout(gpointer) {
-    std::cout << "host_probe: timed out" << std::endl;
-    quitWith(2);
-    return G_SOURCE_REMOVE;
-}
-
-gboolean resize(gpointer) {
-    gtk_window_resize(GTK_WINDOW(cadenzo::hostState().window), probe.resizeWidth, probe.resizeHeight);
-    return G_SOURCE_REMOVE;
-}
-
-gboolean onRunOver(gpointer) {
+// False when the window has gone.
+bool describeWindow() {
     const cadenzo::HostState& host = cadenzo::hostState();
-    const bool open = host.webView && gtk_widget_get_visible(host.window);
-    std::cout << "host_probe: window " << (open ? "open" : "gone") << std::endl;
-    if (!open) {
-        quitWith(2);
-        return G_SOURCE_REMOVE;
+    if (!host.webView || !gtk_widget_get_visible(host.window)) {
+        std::cout << "host_probe: window gone" << std::endl;
+        return false;
     }
-    if (webkit_web_view_is_loading(host.webView)) std::cout << "host_probe: still loading" << std::endl;
     GtkWindow* window = GTK_WINDOW(host.window);
     int width = 0, height = 0, x = 0, y = 0;
     gtk_window_get_size(window, &width, &height);
     gtk_window_get_position(window, &x, &y);
     std::cout << "host_probe: window \"" << gtk_window_get_title(window) << "\" " << width << "x" << height << " at "
-              << x << "," << y << (gtk_window_get_resizable(window) ? ", resizable" : "")
-              << "\nhost_probe: web view " << gtk_widget_get_allocated_width(GTK_WIDGET(host.webView)) << "x"
+              << x << "," << y << (gtk_window_get_resizable(window) ? ", resizable" : "") << "\nhost_probe: web view "
+              << gtk_widget_get_allocated_width(GTK_WIDGET(host.webView)) << "x"
               << gtk_widget_get_allocated_height(GTK_WIDGET(host.webView)) << std::endl;
-    quitWith(0);
-    return G_SOURCE_REMOVE;
+    return true;
 }
 
-int usage() {
-    std::cerr << "usage: host_probe --verdict [--scenario file.js]... [--timeout seconds] [--load-timeout seconds]\n"
-                 "       host_probe --run-for seconds [--resize WxH] [--load-timeout seconds]\n";
-    return 2;
+void onResized(GtkWidget*, GdkRectangle* area, gpointer) {
+    if (area->width == resizeWidth && area->height == resizeHeight) quitWith(describeWindow() ? 0 : 2);
+}
+
+// After the host's own handlers: a failed load has been reported by then.
+void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+    if (event != WEBKIT_LOAD_FINISHED || loads == 0 || --loads > 0) return;
+    if (!describeWindow()) return quitWith(2);
+    if (resizeWidth == 0) return quitWith(0);
+    g_signal_connect_after(view, "size-allocate", G_CALLBACK(onResized), nullptr);
+    gtk_window_resize(GTK_WINDOW(cadenzo::hostState().window), resizeWidth, resizeHeight);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     cadenzo::WebHostOptions options;
-    for (int i = 1; i < argc; ++i) {
+    double timeoutSeconds = 60;
+    if (argc % 2 == 0) return 2;
+    for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
-        if (arg == "--verdict") {
-            probe.verdict = true;
-            continue;
-        }
-        if (i + 1 >= argc) return usage();
-        const char* value = argv[++i];
-        if (arg == "--scenario") {
-            std::ifstream in(value, std::ios::binary);
-            if (!in) return usage();
-            std::ostringstream text;
-            text << in.rdbuf();
-            probe.scenario += text.str() + "\n;\n";
-            probe.verdict = true;
-        } else if (arg == "--run-for") {
-            probe.runFor = std::atof(value);
-        } else if (arg == "--resize") {
-            if (std::sscanf(value, "%dx%d", &probe.resizeWidth, &probe.resizeHeight) != 2) return usage();
-        } else if (arg == "--load-timeout") {
-            options.loadTimeoutSeconds = std::atof(value);
-        } else if (arg == "--timeout") {
-            probe.timeoutSeconds = std::atof(value);
-        } else {
-            return usage();
-        }
+        const char* value = argv[i + 1];
+        if (arg == "--scenario" && probe::readFile(value, scenario)) continue;
+        if (arg == "--loads") countingLoads = (loads = std::atoi(value)) > 0;
+        else if (arg == "--resize" && std::sscanf(value, "%dx%d", &resizeWidth, &resizeHeight) == 2) continue;
+        else if (arg == "--load-timeout") options.loadTimeoutSeconds = std::atof(value);
+        else if (arg == "--timeout") timeoutSeconds = std::atof(value);
+        else return 2;
     }
-    if (probe.verdict == (probe.runFor > 0)) return usage();
 
     cadenzo::HostState& host = cadenzo::createWebHost(cadenzo::readWebHostSettings(), options);
+    g_signal_connect_after(host.webView, "load-changed", G_CALLBACK(onLoadChanged), nullptr);
     // The host's own reaction to a finished load stays in place; the probe's comes after it.
     host.navigationLogger->onFinish = [hostOnFinish = host.navigationLogger->onFinish] {
         if (hostOnFinish) hostOnFinish();
         const char* uri = webkit_web_view_get_uri(cadenzo::hostState().webView);
         std::cout << "host_probe: finished " << (uri ? uri : "?") << std::endl;
-        if (probe.verdict && !probe.started) {
-            probe.started = true;
-            if (probe.scenario.empty())
-                poll(nullptr);
-            else
-                startScenario();
-        }
+        if (countingLoads || started) return;
+        started = true;
+        probe::runScenario(cadenzo::hostState().webView, scenario, quitWith);
     };
-    if (probe.runFor > 0) {
-        g_timeout_add(static_cast<guint>(probe.runFor * 1000), onRunOver, nullptr);
-        const double resizeAt = std::max(probe.runFor - 1, 0.0);
-        if (probe.resizeWidth > 0) g_timeout_add(static_cast<guint>(resizeAt * 1000), resize, nullptr);
-    } else {
-        g_timeout_add(static_cast<guint>(probe.timeoutSeconds * 1000), onTimeout, nullptr);
-    }
+    g_timeout_add(static_cast<guint>(timeoutSeconds * 1000), [](gpointer) {
+        std::cout << "host_probe: timed out" << std::endl;
+        quitWith(2);
+        return G_SOURCE_REMOVE;
+    }, nullptr);
     gtk_main();
-    return probe.status;
+    return status;
 }

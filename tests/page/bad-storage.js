@@ -1,2 +1,3 @@
 // Before the page runs: a saved set list that the page cannot read.
-localStorage.setItem('cadenzo.setlist.v1', '{"format": "cadenzo-setlist", "version": 1, "songs": [{"title": 5}]}');
+const BAD_SET_LIST = '{"format": "cadenzo-setlist", "version": 1, "songs": [{"title": 5}]}';
+localStorage.setItem('cadenzo.setlist.v1', BAD_SET_LIST);

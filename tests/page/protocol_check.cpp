@@ -1,76 +1,42 @@
-// Reads request bodies, one JSON text per line, and writes what the bridge protocol reads from each,
-// one JSON line each, so that the control page's requests can be checked against the real parser.
+// Reads request bodies, one JSON text per line, and writes what the bridge's protocol parser reads from
+// each, one JSON line each, so that the control page's requests can be checked against it.
 #include "CadenzoPlayer/bridge/Protocol.hpp"
 
 #include <iostream>
-#include <string>
-#include <type_traits>
-#include <variant>
 
-namespace {
-
-using namespace cadenzo;
 using namespace cadenzo::BridgeProtocol;
 using nlohmann::json;
 
-template <typename T> json optionalJson(const std::optional<T>& value) {
+template <typename T> json orNull(const std::optional<T>& value) {
     return value ? json(*value) : json(nullptr);
 }
 
-json selectionJson(const DeviceSelection& selection) {
-    return {{"deviceUid", optionalJson(selection.deviceUid)},
-            {"deviceNameContains", optionalJson(selection.deviceNameContains)}};
-}
-
-json requestJson(const Request& request) {
-    json out = {{"type", std::string(typeName(request.kind))}};
-    if (request.requestId) out["requestId"] = *request.requestId;
-    std::visit(
-        [&out](const auto& kind) {
-            using Kind = std::decay_t<decltype(kind)>;
-            if constexpr (std::is_same_v<Kind, TestToneRequest>) {
-                out["selection"] = selectionJson(kind.selection);
-                out["channel"] = kind.channel;
-                out["channelCount"] = kind.channelCount;
-            } else if constexpr (std::is_same_v<Kind, PlaySongRequest>) {
-                out["selection"] = selectionJson(kind.selection);
-                json entries = nullptr;
-                if (kind.entries) {
-                    entries = json::array();
-                    for (const MapEntry& entry : *kind.entries) {
-                        entries.push_back({{"label", entry.label}, {"bars", entry.bars}});
-                    }
-                }
-                out["entries"] = entries;
-                out["click"] = kind.click;
-                out["guide"] = kind.guide;
-                out["pad"] = kind.pad;
-                out["padKey"] = optionalJson(kind.padKey);
-                out["padChords"] = optionalJson(kind.padChords);
-                out["tempo"] = kind.tempo;
-                out["beatsPerBar"] = kind.beatsPerBar;
-                out["countInBars"] = kind.countInBars;
-                out["startSection"] = kind.startSection;
-                out["totalChannels"] = optionalJson(kind.totalChannels);
-            } else if constexpr (std::is_same_v<Kind, SetGuideMutedRequest>) {
-                out["muted"] = kind.muted;
-            }
-        },
-        request.kind);
+json read(const std::string& line) {
+    const ParsedMessage parsed = parseMessageText(line);
+    if (const auto* error = std::get_if<ProtocolError>(&parsed)) return {{"protocolError", error->result}};
+    const Request& request = std::get<Request>(parsed);
+    json out = {{"type", typeName(request.kind)}, {"requestId", orNull(request.requestId)}};
+    const auto device = [](const DeviceSelection& s) {
+        return json::array({orNull(s.deviceUid), orNull(s.deviceNameContains)});
+    };
+    if (const auto* tone = std::get_if<TestToneRequest>(&request.kind)) {
+        out.update({{"device", device(tone->selection)}, {"channel", tone->channel},
+                    {"channelCount", tone->channelCount}});
+    } else if (const auto* play = std::get_if<PlaySongRequest>(&request.kind)) {
+        const auto& song = play->song;
+        json entries = play->hasEntries ? json::array() : json(nullptr);
+        for (const auto& entry : song.entries) entries.push_back(entry.label + ":" + std::to_string(entry.bars));
+        out.update({{"device", device(play->selection)}, {"entries", entries}, {"click", song.clickChannels},
+                    {"guide", song.guideChannels}, {"pad", song.padChannels}, {"padKey", orNull(song.padKey)},
+                    {"padChords", orNull(song.padChords)}, {"tempo", song.tempo}, {"beatsPerBar", song.beatsPerBar},
+                    {"countInBars", song.countInBars}, {"startSection", song.startSection},
+                    {"totalChannels", orNull(song.totalChannels)}});
+    } else if (const auto* mute = std::get_if<SetGuideMutedRequest>(&request.kind)) {
+        out["muted"] = mute->muted;
+    }
     return out;
 }
 
-} // namespace
-
 int main() {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        const ParsedMessage parsed = parseMessageText(line);
-        if (const auto* error = std::get_if<ProtocolError>(&parsed)) {
-            std::cout << json{{"protocolError", error->result}}.dump() << '\n';
-        } else {
-            std::cout << requestJson(std::get<Request>(parsed)).dump() << '\n';
-        }
-    }
-    return 0;
+    for (std::string line; std::getline(std::cin, line);) std::cout << read(line).dump() << '\n';
 }

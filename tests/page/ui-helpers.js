@@ -1,9 +1,11 @@
-// Shared by the page scenarios run in page-probe: DOM driving, polling, and checks that are
+// Shared by the scenarios run in a web view (page-probe, host_probe): DOM driving, polling, and checks
 // collected into window.__probeResult when the scenario ends.
 const $ = (id) => document.getElementById(id);
 const mock = window.__cadenzoMock;
 const failures = [];
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const byLabel = (label) => document.querySelector(`[aria-label="${label}"]`);
+const sentOfType = (type) => mock.received.filter((body) => body.type === type);
 
 function check(condition, message) {
     if (!condition) failures.push(message);
@@ -11,74 +13,40 @@ function check(condition, message) {
 }
 
 async function until(condition, message, timeout = 5000) {
-    const start = performance.now();
-    while (performance.now() - start < timeout) {
+    for (const start = performance.now(); performance.now() - start < timeout; await sleep(20)) {
         if (condition()) return true;
-        await sleep(20);
     }
-    failures.push(`timed out: ${message}`);
-    return false;
+    return check(false, `timed out: ${message}`);
 }
 
-function type(target, value) {
-    const input = typeof target === 'string' ? $(target) : target;
+function type(id, value) {
+    const input = $(id);
     input.focus();
     input.value = value;
-    input.dispatchEvent(new Event('input', { bubbles: true }));
-    input.dispatchEvent(new Event('change', { bubbles: true }));
+    for (const name of ['input', 'change']) input.dispatchEvent(new Event(name, { bubbles: true }));
     input.blur();
 }
 
-// A key stroke through the real keyboard path of the web view (page-probe sends it), with the default
+// A key stroke through the web view's real keyboard path (page-probe sends it, in order), with the default
 // actions a browser takes for it. Names are key names: space, Return, Escape, g.
-async function stroke(name) {
-    window.webkit.messageHandlers.probeKeys.postMessage(name);
-    await sleep(60);
-}
+const stroke = (name) => window.webkit.messageHandlers.probeKeys.postMessage(name);
 
 function press(key, target = document.body) {
-    target.dispatchEvent(
-        new KeyboardEvent('keydown', { key, code: key === ' ' ? 'Space' : key, bubbles: true, cancelable: true }),
-    );
+    const code = key === ' ' ? 'Space' : key;
+    target.dispatchEvent(new KeyboardEvent('keydown', { key, code, bubbles: true, cancelable: true }));
 }
 
-// Equal JSON data, whatever the order of object keys.
-function sameData(a, b) {
-    const canonical = (value) =>
-        Array.isArray(value)
-            ? value.map(canonical)
-            : value !== null && typeof value === 'object'
-              ? Object.fromEntries(
-                    Object.keys(value)
-                        .sort()
-                        .map((key) => [key, canonical(value[key])]),
-                )
-              : value;
-    return JSON.stringify(canonical(a)) === JSON.stringify(canonical(b));
+// JSON text of a value with object keys in order, so that equal data reads the same.
+function canonical(value) {
+    const sorted = (v) => Array.isArray(v) ? v.map(sorted) : v !== null && typeof v === 'object'
+        ? Object.fromEntries(Object.keys(v).sort().map((key) => [key, sorted(v[key])])) : v;
+    return JSON.stringify(sorted(value));
 }
-
-function byLabel(label) {
-    return document.querySelector(`[aria-label="${label}"]`);
-}
-
-function sentOfType(type) {
-    return mock.received.filter((body) => body.type === type);
-}
-
-function logText() {
-    return $('log').textContent;
-}
+const sameData = (a, b) => canonical(a) === canonical(b);
 
 function run(scenario) {
-    scenario().then(
-        () => {
-            const errors = window.__pageErrors || [];
-            for (const error of errors) failures.push(`page error: ${error}`);
-            window.__probeResult = { ok: failures.length === 0, failures };
-        },
-        (error) => {
-            failures.push(`scenario threw: ${error} ${error && error.stack ? error.stack : ''}`);
-            window.__probeResult = { ok: false, failures };
-        },
-    );
+    scenario().catch((error) => failures.push(`scenario threw: ${error} ${error && error.stack}`)).finally(() => {
+        for (const error of window.__pageErrors || []) failures.push(`page error: ${error}`);
+        window.__probeResult = { ok: failures.length === 0, failures };
+    });
 }

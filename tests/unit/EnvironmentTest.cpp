@@ -1,159 +1,142 @@
-#include "CadenzoPlayer/launch/Environment.hpp"
+#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/launch/ClickTestMode.hpp"
+#include "CadenzoPlayer/launch/DeviceTestMode.hpp"
+#include "CadenzoPlayer/launch/SongTestMode.hpp"
+
+#include "VirtualDeviceFixture.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include <cmath>
+#include <iostream>
 #include <map>
+#include <sstream>
+
+// The console modes as the environment chooses and configures them.
 
 using namespace cadenzo;
+using Variables = std::map<std::string, std::string, std::less<>>;
 
 namespace {
 
-EnvironmentReader fakeEnvironment(std::map<std::string, std::string> values) {
-    return [values = std::move(values)](std::string_view name) -> std::optional<std::string> {
-        auto it = values.find(std::string(name));
-        if (it == values.end()) return std::nullopt;
-        return it->second;
+EnvironmentReader environment(Variables variables) {
+    return [variables = std::move(variables)](std::string_view name) -> std::optional<std::string> {
+        const auto found = variables.find(name);
+        return found == variables.end() ? std::nullopt : std::optional(found->second);
     };
 }
 
-TEST(EnvironmentValues, FlagIsOnOnlyForExactlyOne) {
-    for (const char* off : {"true", "yes", "01", " 1", "1 ", "", "2"}) {
-        EXPECT_FALSE(isFlagOn(fakeEnvironment({{"F", off}}), "F")) << "'" << off << "'";
-    }
-    EXPECT_TRUE(isFlagOn(fakeEnvironment({{"F", "1"}}), "F"));
-    EXPECT_FALSE(isFlagOn(fakeEnvironment({}), "F"));
+const std::string noStudio = "No device matching 'studio' \xE2\x80\x94 is it connected?\nstatus 1";
+
+// A console mode's lines, with its audio call among them as JSON, then its status; with a failure the call throws it.
+template <auto mode, auto read>
+std::string run(std::string_view deviceText, Variables variables, const char* failure) {
+    std::ostringstream out;
+    const auto devices = [] { return std::vector<CoreAudioDevices::Device>{{7, "jack:Studio 8", "Studio 8", 8},
+                                                                           {9, "alsa:hw:1", "Studio Phones", 2}}; };
+    const auto call = [&](auto... arguments) {
+        out << nlohmann::json{arguments...} << '\n';
+        if (failure) throw Error("CoreAudioDevices", 3, failure);
+    };
+    const int status = mode(deviceText, read(environment(std::move(variables))), out, {devices, call});
+    return out.str() + "status " + std::to_string(status);
+}
+const auto click = run<clickTestStatus, readClickTestSettings>;
+const auto tone = run<deviceTestStatus, readDeviceTestSettings>;
+
+// The song test's lines and the player's own, with each wait among them (noted, not slept), then its status.
+std::string songTest(std::string_view deviceText, Variables variables) {
+    SongTestOperations operations = SongTestOperations::system();
+    operations.sleep = [](double seconds) { std::cout << "(wait " << seconds << ")\n"; };
+    testing::internal::CaptureStdout();
+    const int status = songTestStatus(deviceText, readSongTestSettings(environment(std::move(variables))), std::cout, operations);
+    return testing::internal::GetCapturedStdout() + "status " + std::to_string(status);
 }
 
-TEST(EnvironmentValues, IntegersAreStrict) {
-    EXPECT_EQ(parseInteger("+3"), 3);
-    EXPECT_EQ(parseInteger("-12"), -12);
-    EXPECT_EQ(parseInteger("007"), 7);
-    EXPECT_EQ(parseInteger("-9223372036854775808"), INT64_MIN);
-    for (const char* bad : {"3.0", "3 ", " 3", "", "+", "-", "+-3", "1e2", "0x10", "9223372036854775808"}) {
-        EXPECT_EQ(parseInteger(bad), std::nullopt) << "'" << bad << "'";
-    }
-}
-
-TEST(EnvironmentValues, NumbersReadTheWholeTextInTheCLocale) {
-    EXPECT_EQ(parseNumber("1e2"), 100.0);
-    EXPECT_EQ(parseNumber("120.5"), 120.5);
-    EXPECT_EQ(parseNumber("+7"), 7.0);
-    EXPECT_EQ(parseNumber("0x10"), 16.0);
-    EXPECT_EQ(parseNumber(".5"), 0.5);
-    for (const char* bad : {"", " 120", "\t1", "\n1", "120 ", "abc", "120,5", "inf", "nan", "-infinity", "1e999"}) {
-        EXPECT_EQ(parseNumber(bad), std::nullopt) << "'" << bad << "'";
-    }
-}
-
-TEST(EnvironmentValues, ListsDropEmptyAndInvalidPieces) {
-    EXPECT_EQ(parseIntegerList("5,6"), (std::vector<std::int64_t>{5, 6}));
-    EXPECT_EQ(parseIntegerList(",,5,,6,"), (std::vector<std::int64_t>{5, 6}));
-    EXPECT_EQ(parseIntegerList("5, 6"), (std::vector<std::int64_t>{5}));
-    EXPECT_EQ(parseIntegerList("3,3,1"), (std::vector<std::int64_t>{3, 3, 1}));
-    EXPECT_TRUE(parseIntegerList("x").empty());
-    EXPECT_EQ(splitList(",a,,b c,"), (std::vector<std::string>{"a", "b c"}));
-    EXPECT_TRUE(splitList("").empty());
-}
-
-TEST(EnvironmentValues, ChannelsBecomeZeroBased) {
-    EXPECT_EQ(toZeroBasedChannels({1, 5, 0, -2}), (std::vector<std::int64_t>{0, 4, -1, -3}));
-    EXPECT_EQ(toZeroBasedChannels({INT64_MIN, 2}), (std::vector<std::int64_t>{1}));
-}
-
-TEST(ConsoleText, Conventions) {
-    EXPECT_EQ(formatIntegerList({5, 6}), "[5, 6]");
-    EXPECT_EQ(formatIntegerList({-1}), "[-1]");
-    EXPECT_EQ(formatIntegerList({}), "[]");
-    EXPECT_EQ(formatTempo(120.7), "120");
-    EXPECT_EQ(formatTempo(90.9), "90");
-    EXPECT_EQ(formatTempo(-0.5), "0");
-    EXPECT_EQ(formatTempo(-3.9), "-3");
-    EXPECT_EQ(formatTempo(1e20), "100000000000000000000");
-    EXPECT_EQ(formatSeconds(30), "30.0");
-    EXPECT_EQ(formatSeconds(12.5), "12.5");
-    EXPECT_EQ(formatSeconds(0.1), "0.1");
-    EXPECT_EQ(formatSeconds(-2), "-2.0");
-    EXPECT_EQ(describeSongMap(parseSections("In:2,V:4,Ch:4,Out:2")), "In(2) V(4) Ch(4) Out(2)");
-    EXPECT_EQ(describeSongMap({}), "");
-}
-
-TEST(LaunchModeChoice, FirstMatchingRuleWins) {
-    EXPECT_EQ(chooseLaunchMode(fakeEnvironment({})), LaunchMode::webHost);
-    EXPECT_EQ(chooseLaunchMode(fakeEnvironment({{"TEST_SONG", "1"}, {"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}})),
-              LaunchMode::songTest);
-    EXPECT_EQ(chooseLaunchMode(fakeEnvironment({{"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}})), LaunchMode::clickTest);
-    EXPECT_EQ(chooseLaunchMode(fakeEnvironment({{"TEST_SONG", "1"}})), LaunchMode::webHost);
-    EXPECT_EQ(chooseLaunchMode(fakeEnvironment({{"TEST_CLICK", "yes"}, {"TEST_DEVICE", "x"}})), LaunchMode::deviceTest);
-    EXPECT_EQ(chooseLaunchMode(fakeEnvironment({{"TEST_DEVICE", ""}})), LaunchMode::deviceTest);
-}
-
-TEST(ModeSettings, DefaultsWhenNothingIsSet) {
-    const SongTestSettings song = readSongTestSettings(fakeEnvironment({}));
-    EXPECT_EQ(song.clickChannels, (std::vector<std::int64_t>{5}));
-    EXPECT_EQ(song.guideChannels, (std::vector<std::int64_t>{7}));
-    EXPECT_TRUE(song.padChannels.empty());
-    EXPECT_FALSE(song.padKey);
-    EXPECT_FALSE(song.padChords);
-    EXPECT_EQ(song.tempo, 100);
-    EXPECT_EQ(song.entries, parseSections("In:2,V:4,Ch:4,Out:2"));
-    EXPECT_TRUE(song.guideMuteSchedule.empty());
-    EXPECT_FALSE(song.stopAt);
-
-    const ClickTestSettings click = readClickTestSettings(fakeEnvironment({}));
-    EXPECT_EQ(click.channels, (std::vector<std::int64_t>{1}));
-    EXPECT_EQ(click.songBars, (std::vector<std::int64_t>{4, 4, 8}));
-
-    const DeviceTestSettings device = readDeviceTestSettings(fakeEnvironment({{"TEST_CHANNEL", "x"}}));
-    EXPECT_EQ(device.channel, 1);
-    EXPECT_EQ(device.requestedChannelCount, 8);
-}
-
-TEST(ModeSettings, InvalidValuesFallBackAndListsDoNot) {
-    const SongTestSettings song = readSongTestSettings(fakeEnvironment({{"TEMPO", " 120"},
-                                                                        {"BEATS_PER_BAR", "3.0"},
-                                                                        {"COUNT_IN_BARS", ""},
-                                                                        {"CLICK_CHANNEL", "x"},
-                                                                        {"PAD_CHORDS", ""},
-                                                                        {"START_SECTION", "-1"},
-                                                                        {"STOP_AT", "soon"}}));
-    EXPECT_EQ(song.tempo, 100);
-    EXPECT_EQ(song.beatsPerBar, 4);
-    EXPECT_EQ(song.countInBars, 2);
-    EXPECT_TRUE(song.clickChannels.empty());
-    ASSERT_TRUE(song.padChords);
-    EXPECT_TRUE(song.padChords->empty());
-    EXPECT_EQ(song.startSection, -1);
-    EXPECT_FALSE(song.stopAt);
-
-    const ClickTestSettings click =
-        readClickTestSettings(fakeEnvironment({{"TEMPO", "1e2"}, {"BEATS_PER_BAR", "+3"}, {"SONG_BARS", "x,y"}}));
-    EXPECT_EQ(click.tempo, 100);
-    EXPECT_EQ(click.beatsPerBar, 3);
-    EXPECT_TRUE(click.songBars.empty());
-}
-
-TEST(ModeSettings, MutePairComesFirstWhateverTheTimes) {
-    const SongTestSettings both =
-        readSongTestSettings(fakeEnvironment({{"GUIDE_MUTE_AT", "10"}, {"GUIDE_UNMUTE_AT", "5"}}));
-    EXPECT_EQ(both.guideMuteSchedule, (std::vector<std::pair<double, bool>>{{10.0, true}, {5.0, false}}));
-
-    const SongTestSettings unmuteOnly =
-        readSongTestSettings(fakeEnvironment({{"GUIDE_MUTE_AT", "later"}, {"GUIDE_UNMUTE_AT", "2.5"}}));
-    EXPECT_EQ(unmuteOnly.guideMuteSchedule, (std::vector<std::pair<double, bool>>{{2.5, false}}));
-}
-
-TEST(DeviceMatching, NameFragmentIsCaseSensitiveAndFirstWins) {
-    using CoreAudioDevices::Device;
-    const std::vector<Device> devices = {{1, "alsa:Studio A", "Studio A", 2},
-                                         {2, "jack:system", "system", 8},
-                                         {3, "alsa:Studio B", "Studio B", 16}};
-    EXPECT_EQ(matchDeviceByName(devices, "Studio")->id, 1u);
-    EXPECT_EQ(matchDeviceByName(devices, "dio B")->id, 3u);
-    EXPECT_FALSE(matchDeviceByName(devices, "studio"));
-    EXPECT_FALSE(matchDeviceByName(devices, ""));
-    EXPECT_EQ(CoreAudioDevices::deviceWithUid(devices, "jack:system")->id, 2u);
-    EXPECT_FALSE(CoreAudioDevices::deviceWithUid(devices, "JACK:system"));
-}
+using SongTestMode = VirtualDevices;
 
 } // namespace
+
+TEST(EnvironmentValues, NumbersAreTheWholeTextAndConsoleTextKeepsItsConventions) {
+    const std::pair<const char*, std::optional<std::int64_t>> integers[] = {{"+3", 3}, {"007", 7},
+        {"-9223372036854775808", INT64_MIN}, {"9223372036854775807", INT64_MAX}, {"9223372036854775808", {}},
+        {"-9223372036854775809", {}}, {"3.0", {}}, {" 3", {}}, {"", {}}, {"+", {}}, {"-", {}}, {"+-3", {}}};
+    for (const auto& [text, expected] : integers) EXPECT_EQ(parseInteger(text), expected) << "'" << text << "'";
+    const std::pair<const char*, std::optional<double>> numbers[] = {{"1e2", 100}, {"0x10", 16}, {".5", 0.5}, {"", {}},
+        {"\t1", {}}, {"\n1", {}}, {"120 ", {}}, {"120,5", {}}, {"abc", {}}, {"inf", {}}, {"nan", {}}, {"1e999", {}}};
+    for (const auto& [text, expected] : numbers) EXPECT_EQ(parseNumber(text), expected) << "'" << text << "'";
+    // Seconds always show a decimal; tempos are cut toward zero.
+    EXPECT_EQ(formatSeconds(12.5) + formatSeconds(0.1) + formatSeconds(-2) + formatTempo(-0.5), "12.5" "0.1" "-2.0" "0");
+}
+
+TEST(LaunchModeChoice, ASetDeviceTextChoosesAConsoleModeAndExactlyOneTurnsOnSongOrClick) {
+    const std::pair<Variables, LaunchMode> cases[] = {{{}, LaunchMode::webHost}, {{{"TEST_SONG", "1"}}, LaunchMode::webHost},
+        {{{"TEST_CLICK", "1"}}, LaunchMode::webHost}, {{{"TEST_DEVICE", ""}}, LaunchMode::deviceTest},
+        {{{"TEST_CLICK", " 1"}, {"TEST_DEVICE", "x"}}, LaunchMode::deviceTest},
+        {{{"TEST_SONG", "1"}, {"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}}, LaunchMode::songTest},
+        {{{"TEST_SONG", "true"}, {"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}}, LaunchMode::clickTest}};
+    for (const auto& [variables, mode] : cases) EXPECT_EQ(chooseLaunchMode(environment(variables)), mode);
+}
+
+TEST(ModeSettings, ChordsMuteTimesAndWebHostSettingsAreReadAsGiven) {
+    // The console lines below show the other settings. The mute pair comes first whatever the times.
+    using Schedule = std::vector<std::pair<double, bool>>;
+    const auto song = readSongTestSettings(environment({{"PAD_CHORDS", ",1,,4/6"}, {"GUIDE_MUTE_AT", "10"},
+                                                        {"GUIDE_UNMUTE_AT", "5"}})).song;
+    EXPECT_EQ(std::tie(song.padChords, song.guideMuteSchedule),
+              std::tuple(std::vector<std::string>{"1", "4/6"}, Schedule{{10, true}, {5, false}}));
+    const auto odd =
+        readSongTestSettings(environment({{"PAD_CHORDS", ""}, {"GUIDE_MUTE_AT", "x"}, {"GUIDE_UNMUTE_AT", "2.5"}})).song;
+    EXPECT_EQ(std::tie(odd.padChords, odd.guideMuteSchedule), std::tuple(std::vector<std::string>{}, Schedule{{2.5, false}}));
+    const auto web = readWebHostSettings(environment({{"LOAD_URL", ""}, {"SELF_TEST", "1"}, {"BRIDGE_TEST_PAGE", "1"}}));
+    EXPECT_TRUE(web.loadAddress == "" && web.selfTestEnabled && web.bridgeTestPage);
+}
+
+TEST(ClickTestMode, RestatesTheSettingsAndPlaysOnTheFirstMatchWithChannelsFromZero) {
+    const std::string studio = "Targeting Studio 8, channel(s) [1], 100bpm, 4/4, 2-bar count-in, song bars: [4, 4, 8].\n"
+                               "Listen now...\n[7,8,[0],8,4,2,[4,4,8],100.0]\n";
+    EXPECT_EQ(click("Studio", {}, nullptr), studio + "Done.\nstatus 0");
+    // Channels pass on from zero, but the smallest integer has none below it.
+    EXPECT_EQ(click("Phones", {{"TEST_CHANNEL", "1,,-9223372036854775808,2"}, {"TEST_CHANNELS", "6"}, {"TEMPO", "72.5"},
+                               {"BEATS_PER_BAR", "+7"}, {"COUNT_IN_BARS", "0"}, {"SONG_BARS", "8"}}, nullptr),
+              "Targeting Studio Phones, channel(s) [1, -9223372036854775808, 2], 72bpm, 7/4, 0-bar count-in, song bars: [8].\n"
+              "Listen now...\n[9,2,[0,1],6,7,0,[8],72.5]\nDone.\nstatus 0");
+    EXPECT_EQ(click("studio", {}, nullptr), noStudio);
+    EXPECT_EQ(click("Studio", {}, "Couldn't build 0-channel layout"),
+              studio + "FAILED: Couldn't build 0-channel layout\nstatus 1");
+}
+
+TEST(DeviceTestMode, ListsEveryDeviceAndTonesTheFirstMatchOnTheChannelFromOne) {
+    const std::string listing = "Output devices found:\n  - Studio 8 (8 channel(s))\n  - Studio Phones (2 channel(s))\n\n";
+    const std::string listen = " only.\nWatch the interface's meters / listen now...\n";
+    const std::string done = "Done \xE2\x80\x94 no errors. Did it land on channel ";
+    EXPECT_EQ(tone("Studio", {{"TEST_CHANNEL", "3"}, {"TEST_CHANNELS", "4"}}, nullptr),
+              listing + "Targeting Studio 8, requesting 4-channel output, tone on channel 3" + listen + "[7,8,2,4]\n" + done +
+                  "3?\nstatus 0");
+    EXPECT_EQ(tone("Studio", {{"TEST_CHANNEL", "x"}}, "Could not build 8-channel layout"),
+              listing + "Targeting Studio 8, requesting 8-channel output, tone on channel 1" + listen +
+                  "[7,8,0,8]\nFAILED: Could not build 8-channel layout\nstatus 1");
+    EXPECT_EQ(tone("studio", {}, nullptr), listing + noStudio);
+}
+
+TEST_F(SongTestMode, RestatesTheSongPlaysItAndWaitsForItsEndOrTheStopTime) {
+    backend->addDevice("Studio 8", 8);
+    const std::string start = "Targeting Studio 8 \xE2\x80\x94 click ch [5], guide ch [7], ";
+    const std::string sections = "sections: In(2) V(4) Ch(4) Out(2)", listen = "Listen now...\nBuilt ";
+    const std::string song =
+        start + "100bpm, 4/4, 2-bar count-in, " + sections + ".\n" + listen + "75 events (click + guide), 33.60s total.\n";
+    EXPECT_EQ(songTest("Studio", {}), song + "(wait 35.6)\nDone.\nstatus 0");
+    EXPECT_EQ(songTest("Studio", {{"STOP_AT", "5"}, {"TEMPO", " 120"}}),
+              song + "(wait 5)\nStopping early at 5.0s...\n(wait 2)\nDone.\nstatus 0");
+    // The pad is named only with a key; a start section from 1 on is named and skips the count-in.
+    EXPECT_EQ(songTest("Studio", {{"PAD_KEY", "G"}, {"PAD_CHANNEL", "3"}, {"START_SECTION", "1"}, {"TEMPO", "90.9"}}),
+              start + "pad ch [3] key G, 90bpm, 4/4, 2-bar count-in, " + sections + ", starting at section 1.\n" + listen +
+                  "57 events (click + guide), 29.04s total (starting at section 1, skipping the count-in).\n"
+                  "(wait 31.0429)\nDone.\nstatus 0");
+    EXPECT_EQ(songTest("Studio", {{"CLICK_CHANNEL", "x"}, {"GUIDE_CHANNEL", "2"}, {"PAD_CHANNEL", "3"}, {"SECTIONS", "none"},
+                                  {"START_SECTION", "-1"}, {"BEATS_PER_BAR", "3"}, {"COUNT_IN_BARS", "1"}, {"STOP_AT", "x"}}),
+              "Targeting Studio 8 \xE2\x80\x94 click ch [], guide ch [2], 100bpm, 3/4, 1-bar count-in, sections: .\n" +
+                  listen + "3 events (click + guide), 1.80s total.\n(wait 3.8)\nDone.\nstatus 0");
+    EXPECT_EQ(songTest("Studio", {{"TEST_CHANNELS", "0"}}), song + "FAILED: Couldn't build 0-channel layout\nstatus 1");
+    EXPECT_EQ(songTest("studio", {}), noStudio);
+}

@@ -8,50 +8,57 @@
 #include <chrono>
 #include <cmath>
 #include <future>
-#include <mutex>
 #include <thread>
 
 using namespace cadenzo;
+using namespace cadenzo::BridgeProtocol;
 using nlohmann::json;
 
 namespace {
 
-// Stands in for the web view: keeps every delivered script and the thread it came on.
-class FakePage final : public ScriptTarget {
-public:
-    struct Delivery {
-        json result;
-        std::thread::id thread;
-    };
+const std::string call = "(window.onNativeAudioResult || console.log)(";
+const std::string malformed = R"({"error":"Malformed message","ok":false})";
 
+// The JSON text a result reaches the page as, or "dropped".
+std::string delivered(const json& result, const std::optional<json>& requestId) {
+    const auto script = deliveryScript(result, requestId);
+    if (!script) return "dropped";
+    EXPECT_TRUE(script->starts_with(call) && script->ends_with(")")) << *script;
+    return script->substr(call.size(), script->size() - call.size() - 1);
+}
+
+// What the page gets at once for a body the protocol refuses, or "a request".
+std::string refusal(std::string_view text) {
+    const ParsedMessage parsed = parseMessageText(text);
+    const auto* error = std::get_if<ProtocolError>(&parsed);
+    return error ? delivered(error->result, error->requestId) : "a request";
+}
+
+// The request of kind T a body reads as.
+template <class T>
+T parseAs(std::string_view text) {
+    const ParsedMessage parsed = parseMessageText(text);
+    const T* request = std::holds_alternative<Request>(parsed) ? std::get_if<T>(&std::get<Request>(parsed).kind) : nullptr;
+    EXPECT_TRUE(request) << text;
+    return request ? *request : T{};
+}
+
+// The fields a request holds, copied.
+auto fields(const TestToneRequest& r) { return std::tuple(r.selection, r.channel, r.channelCount); }
+auto fields(const PlaySongRequest& r) {
+    const SongSettings& s = r.song;
+    return std::tuple(r.selection, r.hasEntries, s.entries, s.clickChannels, s.guideChannels, s.padChannels, s.padKey,
+                      s.padChords, s.tempo, s.beatsPerBar, s.countInBars, s.startSection, s.totalChannels);
+}
+
+// Stands in for the web view: keeps each delivered result, which must arrive on the main thread.
+struct FakePage final : ScriptTarget {
     void evaluateScript(const std::string& script) override {
-        static const std::string prefix = "(window.onNativeAudioResult || console.log)(";
-        ASSERT_EQ(script.rfind(prefix, 0), 0u) << script;
-        ASSERT_EQ(script.back(), ')') << script;
-        const std::string text = script.substr(prefix.size(), script.size() - prefix.size() - 1);
-        std::lock_guard lock(*mutex);
-        deliveries->push_back({json::parse(text), std::this_thread::get_id()});
+        EXPECT_EQ(std::this_thread::get_id(), mainThread) << script;
+        results.push_back(json::parse(script.substr(call.size(), script.size() - call.size() - 1)));
     }
-
-    std::vector<Delivery> taken() const {
-        std::lock_guard lock(*mutex);
-        return *deliveries;
-    }
-
-    // Shared so that what was delivered can be read after the page is gone.
-    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
-    std::shared_ptr<std::vector<Delivery>> deliveries = std::make_shared<std::vector<Delivery>>();
-};
-
-// Holds every tone until opened, so that a test can act while one sounds.
-class Gate {
-public:
-    void open() { promise_.set_value(); }
-    void pass() const { future_.wait(); }
-
-private:
-    std::promise<void> promise_;
-    std::shared_future<void> future_ = promise_.get_future().share();
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::vector<json> results;
 };
 
 class BridgeTest : public VirtualDevices {
@@ -62,264 +69,185 @@ protected:
         backend->addDevice("Stage", 8);
         backend->setDefaultDevice("Stage");
         previousMain = MainThread::install(loop);
-        bridge = NativeAudioBridge::make([gate = gate, backend = backend, toneThreads = toneThreads](double seconds) {
-            {
-                std::lock_guard lock(toneThreads->first);
-                toneThreads->second.push_back(std::this_thread::get_id());
-            }
-            gate->pass();
-            // The tone sounds for as long as it waits; render it instead of sleeping.
-            const auto frames = static_cast<std::size_t>(seconds * 48000);
-            backend->render("Studio", frames);
-            backend->render("Stage", frames);
+        // A tone waits for the gate, then records for as long as it was asked to wait.
+        bridge = NativeAudioBridge::make([opened = gate.get_future().share(), backend = backend](double seconds) {
+            opened.wait();
+            for (const char* device : {"Studio", "Stage"}) backend->render(device, std::size_t(seconds * 48000));
         });
         bridge->setWebView(page);
     }
-
     void TearDown() override {
         bridge.reset();
         MainThread::install(previousMain);
         VirtualDevices::TearDown();
     }
 
-    void send(const json& body) { bridge->handleMessage(body); }
-
-    std::vector<json> results() const {
-        std::vector<json> list;
-        for (const auto& delivery : page->taken()) list.push_back(delivery.result);
-        return list;
-    }
-
     // Runs the main loop until `done` holds; false after five seconds.
-    template <class Predicate>
-    bool runUntil(Predicate done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            loop->runFor(0.01);
+    bool runUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done() && std::chrono::steady_clock::now() < end) loop->runFor(0.005);
+        return done();
+    }
+
+    // The channels that carry sound: "Stage:6 Stage:7 ".
+    std::string sounding() const {
+        std::string text;
+        for (const std::string device : {"Studio", "Stage"}) {
+            const auto recording = backend->recording(device);
+            for (std::size_t c = 0; c < recording.size(); ++c)
+                if (peak(recording[c]) > 0.01f) text += device + ":" + std::to_string(c) + " ";
         }
-        return true;
-    }
-
-    bool runUntilResults(std::size_t count) {
-        return runUntil([&] { return page->taken().size() >= count; });
-    }
-
-    void expectAllOnMainThread() const {
-        for (const auto& delivery : page->taken())
-            EXPECT_EQ(delivery.thread, std::this_thread::get_id()) << delivery.result.dump();
-    }
-
-    static double peak(const std::vector<float>& samples) {
-        double highest = 0;
-        for (float v : samples) highest = std::max(highest, std::abs(static_cast<double>(v)));
-        return highest;
-    }
-
-    // The channels of a device that carry sound.
-    std::vector<std::size_t> soundingChannels(const std::string& device) const {
-        std::vector<std::size_t> sounding;
-        const auto recording = backend->recording(device);
-        for (std::size_t c = 0; c < recording.size(); ++c)
-            if (peak(recording[c]) > 0.01) sounding.push_back(c);
-        return sounding;
+        return text;
     }
 
     std::shared_ptr<MainLoop> loop = std::make_shared<MainLoop>();
     std::shared_ptr<MainExecutor> previousMain;
-    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
-    std::shared_ptr<std::pair<std::mutex, std::vector<std::thread::id>>> toneThreads =
-        std::make_shared<std::pair<std::mutex, std::vector<std::thread::id>>>();
+    std::promise<void> gate;
     std::shared_ptr<FakePage> page = std::make_shared<FakePage>();
     std::shared_ptr<NativeAudioBridge> bridge;
 };
 
-json success(const char* type, const json& requestId) {
-    return {{"ok", true}, {"type", type}, {"requestId", requestId}};
-}
-
-json failure(const char* type, const char* error, const json& requestId) {
-    return {{"ok", false}, {"type", type}, {"error", error}, {"requestId", requestId}};
-}
-
-const json devicesOfTheFixture = json::array({
-    {{"uid", "virtual:Studio"}, {"name", "Studio"}, {"channels", 2}, {"isDefault", false}},
-    {{"uid", "virtual:Stage"}, {"name", "Stage"}, {"channels", 8}, {"isDefault", true}},
-});
-
 } // namespace
 
-TEST_F(BridgeTest, ListingStopAndMuteAreAnsweredBeforeHandleMessageReturns) {
-    send({{"type", "listDevices"}, {"requestId", 7}});
-    ASSERT_EQ(results().size(), 1u);
-    EXPECT_EQ(results()[0],
-              (json{{"ok", true}, {"type", "listDevices"}, {"devices", devicesOfTheFixture}, {"requestId", 7}}));
-
-    // Nothing is playing: both still succeed.
-    send({{"type", "stopSong"}, {"requestId", "s"}});
-    ASSERT_EQ(results().size(), 2u);
-    EXPECT_EQ(results()[1], success("stopSong", "s"));
-    send({{"type", "setGuideMuted"}, {"muted", true}, {"requestId", nullptr}});
-    ASSERT_EQ(results().size(), 3u);
-    EXPECT_EQ(results()[2], success("setGuideMuted", nullptr));
-    expectAllOnMainThread();
-
-    // Each was answered once: running the loop brings nothing more.
-    loop->runFor(0.1);
-    EXPECT_EQ(results().size(), 3u);
-}
-
-TEST_F(BridgeTest, ProtocolErrorsAreAnsweredAtOnceAndUnwritableResultsDropped) {
-    bridge->handleMessageText("");  // what the page's `undefined` becomes
-    bridge->handleMessageText(R"({"type": 3, "requestId": 1})");
-    bridge->handleMessageText(R"({"type": "ListDevices", "requestId": [1]})");
-    ASSERT_EQ(results().size(), 3u);
-    EXPECT_EQ(results()[0], (json{{"ok", false}, {"error", "Malformed message"}}));
-    EXPECT_EQ(results()[1], (json{{"ok", false}, {"error", "Malformed message"}}));
-    EXPECT_EQ(results()[2],
-              (json{{"ok", false}, {"error", "Unknown message type: ListDevices"}, {"requestId", json::array({1})}}));
-
-    // A requestId with no JSON form (invalid UTF-8) loses its answer, and only that.
-    send({{"type", "listDevices"}, {"requestId", "\xff"}});
-    send({{"type", "stopSong"}});
-    ASSERT_EQ(results().size(), 4u);
-    EXPECT_EQ(results()[3], (json{{"ok", true}, {"type", "stopSong"}}));
-}
-
-TEST_F(BridgeTest, ToneIsAnsweredOnTheMainThreadAfterItHasPlayed) {
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"channels", {3, 5}}, {"channelCount", 8},
-          {"requestId", "t"}});
-    EXPECT_TRUE(results().empty());
-    // A listing asked for meanwhile overtakes it.
-    send({{"type", "listDevices"}});
-    ASSERT_EQ(results().size(), 1u);
-    EXPECT_EQ(results()[0]["type"], "listDevices");
-
-    gate->open();
-    ASSERT_TRUE(runUntilResults(2));
-    EXPECT_EQ(results()[1], success("testTone", "t"));
-    expectAllOnMainThread();
-    {
-        std::lock_guard lock(toneThreads->first);
-        ASSERT_EQ(toneThreads->second.size(), 1u);
-        EXPECT_NE(toneThreads->second[0], std::this_thread::get_id()) << "the tone blocked the main thread";
+TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
+    // Listing, stop, mute and refusals are answered before handleMessage returns, a tone or a song once its work on
+    // the pool is done. Each case: whether the answer comes later, the request, the answer, what sounds afterwards.
+    const std::string noDevice = R"({"ok":false,"error":"No matching device","type":)";
+    const std::string tone = R"({"type":"testTone","deviceUid":"virtual:Stage",)";
+    const std::string song = R"({"type":"playSong","deviceUid":"virtual:Stage","entries":[{"label":"In","bars":1}],)"
+                             R"("tempo":240,"countInBars":1,"guide":[6],)";
+    const std::tuple<bool, std::string, std::string, std::string> cases[] = {
+        {false, R"({"type":"listDevices","requestId":7})", R"({"ok":true,"type":"listDevices","requestId":7,"devices":[
+            {"uid":"virtual:Studio","name":"Studio","channels":2,"isDefault":false},
+            {"uid":"virtual:Stage","name":"Stage","channels":8,"isDefault":true}]})", ""},
+        // Nothing is playing: stop and mute still succeed.
+        {false, R"({"type":"stopSong","requestId":"s"})", R"({"ok":true,"type":"stopSong","requestId":"s"})", ""},
+        {false, R"({"type":"setGuideMuted","muted":true,"requestId":null})",
+         R"({"ok":true,"type":"setGuideMuted","requestId":null})", ""},
+        {false, R"({"type":"ListDevices","requestId":[1]})",
+         R"({"ok":false,"error":"Unknown message type: ListDevices","requestId":[1]})", ""},
+        // The device is found by uid, else by name fragment (case matters), before the entries are looked at.
+        {false, R"({"type":"playSong","requestId":1})", noDevice + R"("playSong","requestId":1})", ""},
+        {false, R"({"type":"playSong","deviceUid":"virtual:Gone","deviceNameContains":""})", noDevice + R"("playSong"})", ""},
+        {false, R"({"type":"testTone","deviceNameContains":"stage"})", noDevice + R"("testTone"})", ""},
+        {false, R"({"type":"playSong","deviceNameContains":"Stage","entries":[{"label":"In","bars":1},4]})",
+         R"({"ok":false,"type":"playSong","error":"Missing entries"})", ""},
+        // The uid names a device: the fragment is not consulted.
+        {true, tone + R"("deviceNameContains":"Stu","channel":1,"requestId":1})",
+         R"({"ok":true,"type":"testTone","requestId":1})", "Stage:1 "},
+        // The uid names nothing: the fragment finds Studio. An empty `channels` names no channel, so `channel` counts.
+        {true, R"({"type":"testTone","deviceUid":"virtual:Gone","deviceNameContains":"Stu","channels":[],"channel":1})",
+         R"({"ok":true,"type":"testTone"})", "Studio:1 "},
+        // Failures of the tone and the player come back in their own words.
+        {true, tone + R"("channelCount":-3})", R"({"ok":false,"type":"testTone","error":"Could not build -3-channel layout"})",
+         ""},
+        {true, song + R"("tempo":0})",
+         R"({"ok":false,"type":"playSong","error":"Tempo must be a positive, finite number of beats per minute"})", ""},
+        // Two bars of four beats at 240 bpm, as wide as the device when totalChannels is not given.
+        {true, song + R"("click":[7],"requestId":{"a":[1]}})",
+         R"({"ok":true,"type":"playSong","totalDuration":2.0,"requestId":{"a":[1]}})", "Stage:6 Stage:7 "},
+        // A song started over another leaves it sounding until the next stop; beyond totalChannels is silence.
+        {true, song + R"("click":[5,1],"totalChannels":4})", R"({"ok":true,"type":"playSong","totalDuration":2.0})",
+         "Stage:1 Stage:6 Stage:7 "},
+    };
+    gate.set_value();
+    for (const auto& [later, request, reply, sound] : cases) {
+        const std::size_t before = page->results.size();
+        for (const char* device : {"Studio", "Stage"}) backend->clearRecording(device);
+        testing::internal::CaptureStdout();  // a song's "Built ..." line
+        bridge->handleMessageText(request);
+        EXPECT_EQ(page->results.size(), before + !later) << request;
+        runUntil([&] { return page->results.size() > before; });
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(page->results.at(before), json::parse(reply)) << request;
+        for (const char* device : {"Studio", "Stage"}) backend->render(device, 48000);
+        EXPECT_EQ(sounding(), sound) << request;
     }
-    EXPECT_EQ(soundingChannels("Stage"), std::vector<std::size_t>{3});
-    EXPECT_GE(backend->recordedFrames("Stage"), 57600u);
-    loop->runFor(0.1);
-    EXPECT_EQ(results().size(), 2u);
-}
-
-TEST_F(BridgeTest, DeviceIsFoundByUidFirstThenByNameFragment) {
-    gate->open();
-    // The uid names a device: the fragment is not consulted.
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"deviceNameContains", "Stu"}, {"channel", 1},
-          {"requestId", 1}});
-    ASSERT_TRUE(runUntilResults(1));
-    EXPECT_EQ(results()[0], success("testTone", 1));
-    EXPECT_EQ(soundingChannels("Stage"), std::vector<std::size_t>{1});
-    EXPECT_TRUE(soundingChannels("Studio").empty());
-
-    // The uid names nothing: the fragment finds Studio. An empty `channels` names no channel, so
-    // `channel` counts.
-    backend->clearRecording("Stage");
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Gone"}, {"deviceNameContains", "Stu"},
-          {"channels", json::array()}, {"channel", 1}, {"requestId", 2}});
-    ASSERT_TRUE(runUntilResults(2));
-    EXPECT_EQ(results()[1], success("testTone", 2));
-    EXPECT_EQ(soundingChannels("Studio"), std::vector<std::size_t>{1});
-    EXPECT_TRUE(soundingChannels("Stage").empty());
-}
-
-TEST_F(BridgeTest, NoMatchingDeviceComesBeforeMissingEntriesAndBothAtOnce) {
-    send({{"type", "playSong"}, {"requestId", 1}});
-    send({{"type", "playSong"}, {"deviceUid", "virtual:Gone"}, {"deviceNameContains", ""}, {"requestId", 2}});
-    send({{"type", "testTone"}, {"deviceNameContains", "stage"}, {"requestId", 3}});  // case matters
-    send({{"type", "playSong"}, {"deviceNameContains", "Stage"}, {"entries", {{{"label", "In"}, {"bars", 1}}, 4}},
-          {"requestId", 4}});
-    ASSERT_EQ(results().size(), 4u);
-    EXPECT_EQ(results()[0], failure("playSong", "No matching device", 1));
-    EXPECT_EQ(results()[1], failure("playSong", "No matching device", 2));
-    EXPECT_EQ(results()[2], failure("testTone", "No matching device", 3));
-    EXPECT_EQ(results()[3], failure("playSong", "Missing entries", 4));
-    EXPECT_FALSE(bridge->player()->state().engine);
-}
-
-TEST_F(BridgeTest, SongStartsOffTheMainThreadAndStopAndMuteReachItsPlayer) {
-    const json requestId = {{"a", {1}}};
-    const json song = {{"type", "playSong"}, {"deviceNameContains", "Stage"},
-                       {"entries", {{{"label", "In"}, {"bars", 1}}}}, {"tempo", 240}, {"countInBars", 1},
-                       {"click", {7}}, {"guide", {6}}, {"requestId", requestId}};
-    testing::internal::CaptureStdout();
-    send(song);
-    EXPECT_TRUE(results().empty());
-    ASSERT_TRUE(runUntilResults(1));
-    testing::internal::GetCapturedStdout();
-    // Two bars of four beats at 240 bpm.
-    EXPECT_EQ(results()[0],
-              (json{{"ok", true}, {"type", "playSong"}, {"totalDuration", 2.0}, {"requestId", requestId}}));
-    expectAllOnMainThread();
-
-    // Without totalChannels the song is as wide as the device, so channel 7 sounds.
-    ASSERT_TRUE(backend->render("Stage", 48000));
-    EXPECT_EQ(soundingChannels("Stage"), (std::vector<std::size_t>{6, 7}));
-
-    send({{"type", "setGuideMuted"}, {"muted", 1}});
+    // A requestId with no JSON form (invalid UTF-8) loses its answer.
+    bridge->handleMessage({{"type", "listDevices"}, {"requestId", "\xff"}});
+    EXPECT_EQ(page->results.size(), std::size(cases));
+    // Mute and stop reach the song's player.
+    bridge->handleMessageText(R"({"type":"setGuideMuted","muted":1})");
     EXPECT_EQ(bridge->player()->state().guidePlayer->volume(), 0.0f);
-    send({{"type", "setGuideMuted"}, {"muted", "yes"}});  // not a boolean: unmutes
+    bridge->handleMessageText(R"({"type":"setGuideMuted","muted":"yes"})");  // not a boolean: unmutes
     EXPECT_EQ(bridge->player()->state().guidePlayer->volume(), 1.0f);
-    send({{"type", "stopSong"}, {"requestId", 9}});
-    EXPECT_EQ(results().back(), success("stopSong", 9));
+    bridge->handleMessageText(R"({"type":"stopSong"})");
     EXPECT_FALSE(bridge->player()->state().engine);
-
-    // Four channels asked for: channel 7 lies beyond them and stays silent.
-    backend->clearRecording("Stage");
-    json narrow = song;
-    narrow["totalChannels"] = 4;
-    narrow["click"] = {7, 1};
-    testing::internal::CaptureStdout();
-    send(narrow);
-    ASSERT_TRUE(runUntilResults(5));
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(results()[4]["ok"], true);
-    ASSERT_TRUE(backend->render("Stage", 48000));
-    EXPECT_EQ(soundingChannels("Stage"), std::vector<std::size_t>{1});
-}
-
-TEST_F(BridgeTest, FailuresOfTheToneAndThePlayerAreForwardedUnchanged) {
-    gate->open();
-    testing::internal::CaptureStdout();
-    send({{"type", "playSong"}, {"deviceUid", "virtual:Stage"}, {"entries", {{{"label", "V"}, {"bars", 2}}}},
-          {"tempo", 0}, {"requestId", 1}});
-    send({{"type", "playSong"}, {"deviceUid", "virtual:Stage"}, {"entries", {{{"label", "V"}, {"bars", 2}}}},
-          {"totalChannels", 0}, {"requestId", 2}});
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"channelCount", -3}, {"requestId", 3}});
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"channelCount", 0}, {"requestId", 4}});
-    ASSERT_TRUE(runUntilResults(4));
-    testing::internal::GetCapturedStdout();
-
-    std::map<int, json> byId;
-    for (const json& result : results()) byId[result["requestId"].get<int>()] = result;
-    EXPECT_EQ(byId[1], failure("playSong", "Tempo must be a positive, finite number of beats per minute", 1));
-    EXPECT_EQ(byId[2], failure("playSong", "Couldn't build 0-channel layout", 2));
-    EXPECT_EQ(byId[3], failure("testTone", "Could not build -3-channel layout", 3));
-    EXPECT_EQ(byId[4], failure("testTone", "Could not build 0-channel layout", 4));
-    expectAllOnMainThread();
-    EXPECT_TRUE(soundingChannels("Stage").empty());
 }
 
 TEST_F(BridgeTest, ToneStillPlaysWhenThePageGoesBeforeItEndsAndNothingIsDelivered) {
-    send({{"type", "testTone"}, {"deviceUid", "virtual:Stage"}, {"channel", 2}, {"channelCount", 8},
-          {"requestId", 1}});
-    const auto delivered = page->deliveries;
+    bridge->handleMessageText(R"({"type":"testTone","deviceUid":"virtual:Stage","channel":2,"channelCount":8})");
     page.reset();
     // The work holds the bridge until it has answered; nothing else does now.
     const std::weak_ptr<NativeAudioBridge> held = bridge;
     bridge.reset();
     ASSERT_FALSE(held.expired());
-
-    gate->open();
+    gate.set_value();
     ASSERT_TRUE(runUntil([&] { return held.expired(); }));
-    EXPECT_TRUE(delivered->empty());
-    EXPECT_EQ(soundingChannels("Stage"), std::vector<std::size_t>{2});
+    EXPECT_EQ(sounding(), "Stage:2 ");
+}
+
+TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) {
+    // Anything but an object with a string type is malformed, and its requestId is not read.
+    for (const char* text : {"", "undefined", R"({"type":"stopSong"} x)", R"([{"type":"stopSong"}])", "42", "{}",
+                             R"({"type":1,"requestId":7})", R"({"type":null,"requestId":"a"})", "{\"type\":\"stop\xFFSong\"}"})
+        EXPECT_EQ(refusal(text), malformed) << text;
+    EXPECT_FALSE(parseAs<SetGuideMutedRequest>(R"({"type":"setGuideMuted","muted":2})").muted);  // only 1 and 0 count as booleans
+
+    // The channel is the first of a non-empty integer array `channels`, else `channel`, else 0.
+    const std::string tone = R"({"type":"testTone",)";
+    const std::pair<std::string, TestToneRequest> tones[] = {
+        {tone + R"("channels":[3,5],"channel":7,"channelCount":8,"deviceUid":"jack:system","deviceNameContains":"sys"})",
+         {{"jack:system", "sys"}, 3, 8}},
+        {tone + R"("channels":[3,"5"],"channel":4.0})", {{}, 4}},
+        {tone + R"("channels":[2.5],"channel":"4","channelCount":"8","deviceUid":5,"deviceNameContains":null})", {}},
+        // Negative counts and empty names are carried; the tone and the device rules judge them.
+        {tone + R"("channelCount":-1,"deviceUid":""})", {{"", std::nullopt}, 0, -1}}};
+    for (const auto& [text, expected] : tones) EXPECT_EQ(fields(parseAs<TestToneRequest>(text)), fields(expected)) << text;
+    const std::string song = R"({"type":"playSong","entries":)";
+    const std::pair<std::string, PlaySongRequest> songs[] = {
+        {R"({"type":"playSong"})", {}},
+        {song + R"([{"label":"In","bars":2,"colour":"red"},{"label":"V","bars":4.0}],"click":[0,1],"guide":[2],"pad":[3,4],
+            "deviceUid":"alsa:hw","deviceNameContains":"Card","padKey":"Eb","padChords":["1","4/6"],"tempo":92.5,
+            "beatsPerBar":3,"countInBars":1,"startSection":1,"totalChannels":9223372036854775807,"unknownField":[1]})",
+         {{"alsa:hw", "Card"}, true, {.clickChannels = {0, 1}, .guideChannels = {2}, .padChannels = {3, 4},
+             .totalChannels = INT64_MAX, .tempo = 92.5, .beatsPerBar = 3, .countInBars = 1,
+             .entries = {{"In", 2}, {"V", 4}}, .startSection = 1, .padKey = "Eb", .padChords = {{"1", "4/6"}}}}},
+        {song + R"([],"click":[0,"1"],"guide":[2.5],"pad":"3","padKey":5,"padChords":["1",4],"tempo":"92",
+            "beatsPerBar":3.5,"countInBars":"1","startSection":true,"totalChannels":9223372036854775808.0})",
+         {{}, true, {}}},
+        // Entries keep the well-formed sections in order; not an array of objects, they are absent.
+        {song + R"([{"label":"V","bars":4},{"label":"Ch"},{"bars":2},{"label":1,"bars":2},{"label":"A","bars":"2"},
+            {"label":"C","bars":0},{"label":"D","bars":2.5},{"label":"","bars":-3}]})",
+         {{}, true, {.entries = {{"V", 4}, {"C", 0}, {"", -3}}}}},
+        {song + R"({"label":"V","bars":4}})", {}}};
+    for (const auto& [text, expected] : songs) EXPECT_EQ(fields(parseAs<PlaySongRequest>(text)), fields(expected)) << text;
+}
+
+TEST(ProtocolParse, NestingBeyondTheLimitIsMalformedAndNeverOverflowsTheStack) {
+    const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    const auto body = [&](std::size_t depth) { return R"({"type":"stopSong","requestId":)" + nested(depth) + "}"; };
+    const ParsedMessage atLimit = parseMessageText(body(maxNestingDepth - 1));
+    EXPECT_EQ(delivered(successResult("stopSong"), std::get<Request>(atLimit).requestId),
+              R"({"ok":true,"requestId":)" + nested(maxNestingDepth - 1) + R"(,"type":"stopSong"})");
+    EXPECT_EQ(refusal(body(maxNestingDepth)), malformed);
+    // Deep enough to overflow the stack if anything recursed over it.
+    EXPECT_EQ(refusal(body(100000)), malformed);
+    EXPECT_EQ(delivered(successResult("stopSong"), json::parse(nested(100000))), "dropped");
+}
+
+TEST(ProtocolDelivery, ResultsAreCompactJsonWithLineSeparatorsEscapedOrDroppedWithoutAJsonForm) {
+    const json list = listDevicesResult({{0, "jack:system", "system", 8, false}}), none = listDevicesResult({});
+    EXPECT_EQ(delivered(list, {}) + delivered(none, {}), R"({"devices":[{"channels":8,"isDefault":false,"name":"system",)"
+              R"("uid":"jack:system"}],"ok":true,"type":"listDevices"}{"devices":[],"ok":true,"type":"listDevices"})");
+    const std::string text = refusal("{\"type\":\"a\\u2028b\",\"requestId\":\"\xE2\x80\xA9\xE2\x80\xA6\"}");
+    EXPECT_EQ(text, "{\"error\":\"Unknown message type: a\\u2028b\",\"ok\":false,\"requestId\":\"\\u2029\xE2\x80\xA6\"}");
+    EXPECT_EQ(json::parse(text), (json{{"error", "Unknown message type: a\xE2\x80\xA8" "b"}, {"ok", false},
+                                       {"requestId", "\xE2\x80\xA9\xE2\x80\xA6"}}));
+    const json stop = successResult("stopSong");
+    // An unknown type with invalid UTF-8, say, is no object the page can be given.
+    const std::pair<json, std::optional<json>> unwritable[] = {{unknownTypeResult("x\xFF"), {}}, {stop, json("\xC3")},
+        {stop, json{{"\xFE", 1}}}, {playSongSuccessResult(NAN), {}}, {json::array({1}), {}}};
+    for (std::size_t i = 0; i < std::size(unwritable); ++i)
+        EXPECT_EQ(delivered(unwritable[i].first, unwritable[i].second), "dropped") << "result " << i;
 }

@@ -1,7 +1,6 @@
 #include "CadenzoPlayer/playback/SongPlayer.hpp"
 
-#include "CadenzoPlayer/Error.hpp"
-#include "CadenzoPlayer/PadChords.hpp"
+#include "CadenzoPlayer/dispatch/ManualClock.hpp"
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
 #include "CadenzoPlayer/sources/GuideSounds.hpp"
 #include "CadenzoPlayer/sources/PadPlayer.hpp"
@@ -13,6 +12,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <sstream>
 #include <thread>
 
 using namespace cadenzo;
@@ -21,40 +21,45 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr std::uint32_t channels = 8;
-const std::vector<std::int64_t> clickChannels = {4};
-const std::vector<std::int64_t> guideChannels = {6};
-const std::vector<std::int64_t> padChannels = {2, 3};
+const AudioFormat format{48000, channels};
+const std::vector<std::int64_t> clickChannels = {4}, guideChannels = {6}, padChannel = {2};
+using Chords = std::optional<std::vector<std::string>>;
 
 struct Song {
     double tempo = 240;
-    std::int64_t beatsPerBar = 4;
-    std::int64_t countInBars = 1;
+    std::int64_t beatsPerBar = 4, countInBars = 1;
     std::vector<MapEntry> entries = parseSections("In:1,V:2,Zz:1");
     std::int64_t startSection = 0;
     std::optional<std::string> padKey{};
     std::vector<std::int64_t> pad{};
-    std::optional<std::vector<std::string>> padChords{};
+    Chords padChords{};
     SongPlayer::GuideMuteSchedule schedule{};
     std::int64_t totalChannels = channels;
 };
 
-// Adds `buffer`'s channel `from` into `into` at `at`.
-void mixInto(std::vector<float>& into, const PcmBuffer& buffer, std::uint32_t from, std::int64_t at) {
-    for (std::uint32_t i = 0; i < buffer.frameLength(); ++i) {
-        const auto frame = static_cast<std::size_t>(at) + i;
-        if (frame < into.size()) into[frame] += buffer.sample(from, i);
-    }
+// The chords of `symbols` in `key`, then bars without a chord up to `bars`.
+std::vector<std::optional<PadChord>> chart(const std::vector<std::string>& symbols, int key, std::size_t bars) {
+    std::vector<std::optional<PadChord>> chords;
+    for (const auto& symbol : symbols) chords.push_back(parseChord(symbol, key));
+    chords.resize(bars);
+    return chords;
 }
 
-std::int64_t sampleTime(double seconds) { return static_cast<std::int64_t>(seconds * 48000.0); }
+// For what runs on the shared pool: polls a few ms at a time, for at most 5 s.
+template <class Condition>
+bool eventually(Condition done) {
+    for (const auto until = std::chrono::steady_clock::now() + 5s; !done(); std::this_thread::sleep_for(2ms)) {
+        if (std::chrono::steady_clock::now() > until) return false;
+    }
+    return true;
+}
 
 class SongPlayerTest : public VirtualDevices {
 protected:
     void SetUp() override {
         VirtualDevices::SetUp();
         backend->addDevice("Stage", channels);
-        device = {idOf("Stage"), VirtualDeviceBackend::uidFor("Stage"), "Stage", channels};
-        player = SongPlayer::make();
+        player = SongPlayer::make(log);
     }
     void TearDown() override {
         player.reset();
@@ -62,271 +67,186 @@ protected:
     }
 
     double play(const Song& song) {
-        return player->play(device, clickChannels, guideChannels, song.totalChannels, song.tempo, song.beatsPerBar,
-                            song.countInBars, song.entries, song.startSection, song.padKey, song.pad, song.padChords,
-                            song.schedule);
+        const CoreAudioDevices::Device device{idOf("Stage"), VirtualDeviceBackend::uidFor("Stage"), "Stage", channels};
+        return player->play(device, {clickChannels, guideChannels, song.pad, song.totalChannels, song.tempo,
+                                     song.beatsPerBar, song.countInBars, song.entries, song.startSection, song.padKey,
+                                     song.padChords, song.schedule});
     }
 
+    // What the player has said since the last call.
+    std::string logged() { return std::exchange(log, std::ostringstream()).str(); }
+
+    // What the device receives from now on, for `seconds`.
     std::vector<std::vector<float>> renderSeconds(double seconds) {
+        backend->clearRecording("Stage");
         EXPECT_TRUE(backend->render("Stage", static_cast<std::size_t>(seconds * 48000)));
         return backend->recording("Stage");
     }
 
-    CoreAudioDevices::Device device;
+    ManualClock clock;  // delayed tasks wait for it
+    std::ostringstream log;  // declared first: the player writes to it until it goes
     std::shared_ptr<SongPlayer> player;
 };
 
 TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
-    const Song song{.padKey = "G", .pad = padChannels, .padChords = std::vector<std::string>{"1", "4", "5", "6-"}};
-    testing::internal::CaptureStdout();
+    // At 200 bpm the third beat sums to 0.8999999999999999 s, and starts on sample 43199.
+    const Song song{.tempo = 200, .padKey = "G", .pad = {2, 3}, .padChords = Chords{{"1", "4", "5", "6-"}}};
+    logged();
     const double total = play(song);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Built 33 events (click + guide), 5.00s total.\n");
-    EXPECT_DOUBLE_EQ(total, 5.0);
-    const auto recorded = renderSeconds(total + 0.6);
+    EXPECT_EQ(logged(), "Built 33 events (click + guide), 6.00s total.\n");
+    const auto recorded = renderSeconds(6.6);
     ASSERT_EQ(recorded.size(), channels);
-    const std::size_t frames = recorded[0].size();
 
-    const AudioFormat format{48000, channels};
-    const TimelineResult timeline = buildTimeline(4, 1, song.entries, 0, 240);
-    std::vector<float> expectedClick(frames), expectedGuide(frames);
-    const auto accent = ClickTrack::makeClickBuffer(true, format, clickChannels);
-    const auto normal = ClickTrack::makeClickBuffer(false, format, clickChannels);
-    for (const TimelineEvent& event : timeline.events) {
-        const std::int64_t at = sampleTime(event.time);
+    std::vector<float> click(recorded[0].size()), guide(recorded[0].size());
+    EXPECT_FALSE(loadGuideSound("Zz"));  // no such cue file: the synthesised beep stands in
+    for (const TimelineEvent& event : buildTimeline(4, 1, song.entries, 0, 200).events) {
+        const auto at = static_cast<std::size_t>(event.time * 48000.0);
         if (event.kind.isClick()) {
-            mixInto(expectedClick, event.kind.accent() ? *accent : *normal, 4, at);
-        } else if (event.kind.label() == "Zz") {
-            // No such cue file: the synthesised beep stands in.
-            EXPECT_FALSE(loadGuideSound("Zz"));
-            mixInto(expectedGuide, *makeFallbackCue("Zz", format, guideChannels), 6, at);
+            mixAt(click, *ClickTrack::makeClickBuffer(event.kind.accent(), format, clickChannels), 4, at);
+        } else if (const auto cue = loadGuideSound(event.kind.label())) {
+            mixAt(guide, *placeMonoOnChannels(*cue, guideChannels, format), 6, at);
         } else {
-            const auto sample = loadGuideSound(event.kind.label());
-            ASSERT_TRUE(sample) << "bundled cue for " << event.kind.label();
-            mixInto(expectedGuide, *placeMonoOnChannels(*sample, guideChannels, format), 6, at);
+            mixAt(guide, *makeFallbackCue(event.kind.label(), format, guideChannels), 6, at);
         }
     }
-    for (std::size_t i = 0; i < frames; ++i) {
-        ASSERT_EQ(recorded[4][i], expectedClick[i]) << "click channel, frame " << i;
-        ASSERT_NEAR(recorded[6][i], expectedGuide[i], 1e-6) << "guide channel, frame " << i;
+    const auto pad = PadPlayer::renderPad("G", 1.2, total, format, song.pad, 1, chart({"1", "4", "5", "6-"}, 7, 4));
+    for (std::uint32_t i = 0; i < click.size(); ++i) {
+        ASSERT_EQ(recorded[4][i], click[i]) << "click channel, frame " << i;
+        ASSERT_NEAR(recorded[6][i], guide[i], 1e-6) << "guide channel, frame " << i;
+        ASSERT_EQ(recorded[2][i], pad->sample(2, i)) << "pad, frame " << i;
     }
-
-    std::vector<std::optional<PadChord>> chords = {parseChord("1", 7), parseChord("4", 7), parseChord("5", 7),
-                                                   parseChord("6-", 7)};
-    const auto padBuffer = PadPlayer::renderPad("G", 1.0, total, format, padChannels, 1, chords);
-    ASSERT_TRUE(padBuffer);
-    for (std::size_t i = 0; i < frames; ++i) {
-        ASSERT_EQ(recorded[2][i], padBuffer->sample(2, static_cast<std::uint32_t>(i))) << "pad, frame " << i;
-        ASSERT_EQ(recorded[3][i], recorded[2][i]) << "pad, frame " << i;
-    }
+    EXPECT_EQ(recorded[3], recorded[2]);
     for (std::uint32_t c : {0u, 1u, 5u, 7u}) EXPECT_TRUE(silent(recorded[c])) << "channel " << c;
 }
 
-TEST_F(SongPlayerTest, StartingAtALaterSectionSkipsTheCountInAndStartsTheChartThere) {
-    const Song song{.tempo = 100,
-                    .countInBars = 2,
-                    .entries = parseSections("In:2,V:4,Ch:4,Out:2"),
-                    .startSection = 1,
-                    .padKey = "C",
-                    .pad = {2},
-                    .padChords = std::vector<std::string>{"1", "4", "5", "6-", "2-7", "57"}};
-    testing::internal::CaptureStdout();
-    const double total = play(song);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Built 57 events (click + guide), 26.40s total (starting at section 1, skipping the count-in).\n");
-    const auto recorded = renderSeconds(3.0);
-
-    // Bar 1 of the song is the first bar played, with no count-in before it.
-    std::vector<std::optional<PadChord>> chords;
-    for (const char* symbol : {"4", "5", "6-", "2-7", "57"}) chords.push_back(parseChord(symbol, 0));
-    chords.resize(11);
-    const auto padBuffer = PadPlayer::renderPad("C", 2.4, total, {48000, channels}, song.pad, 0, chords);
-    ASSERT_TRUE(padBuffer);
-    for (std::size_t i = 0; i < recorded[2].size(); ++i) {
-        ASSERT_EQ(recorded[2][i], padBuffer->sample(2, static_cast<std::uint32_t>(i))) << "frame " << i;
+TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWithoutAChartADrone) {
+    const Song later{.tempo = 100, .countInBars = 2, .entries = parseSections("In:2,V:4,Ch:4,Out:2"),
+                     .startSection = 1, .padKey = "C", .pad = {2},
+                     .padChords = std::vector<std::string>{"1", "4", "5", "6-", "2-7", "57"}};
+    const std::pair<Song, PcmBufferPtr> cases[] = {
+        // From bar 1 of the song, with no count-in before it.
+        {later, PadPlayer::renderPad("C", 2.4, 26.4, format, padChannel, 0, chart({"4", "5", "6-"}, 0, 11))},
+        {{.padKey = "C", .pad = {2}, .padChords = Chords{{"4"}}},
+         PadPlayer::renderPad("C", 1.0, 5.0, format, padChannel, 1, chart({"4"}, 0, 4))},
+        {{.padKey = "A", .pad = {2}}, PadPlayer::makeDronePad("A", 1.0, 5.0, format, padChannel)}};
+    for (const auto& [song, pad] : cases) {
+        player->stop();
+        player->stop();  // a second stop cuts a fade short
+        EXPECT_TRUE(player->state().fadingOutEngines.empty());
+        logged();
+        play(song);
+        EXPECT_THAT(logged(), testing::EndsWith(song.startSection == 1
+            ? "26.40s total (starting at section 1, skipping the count-in).\n" : "5.00s total.\n"));
+        const auto recorded = renderSeconds(5.6);
+        for (std::uint32_t i = 0; i < recorded[2].size(); ++i) ASSERT_EQ(recorded[2][i], pad->sample(2, i)) << i;
     }
+    logged();
+    play(Song{.padKey = "H", .pad = {2}, .padChords = Chords{{"1"}}});
+    EXPECT_THAT(logged(),
+                testing::EndsWith("Pad: couldn't build a buffer for key 'H'.\n"));
+    EXPECT_FALSE(player->state().padPlayer->isPlaying());
+    play(Song{.padKey = "C"});  // no pad channels: no pad
+    EXPECT_FALSE(player->state().padPlayer->isPlaying());
 }
 
-TEST_F(SongPlayerTest, PadNeedsAKeyAndChannelsAndAnUnreadableChartKeyGivesADrone) {
-    Song song{.padKey = "C"};  // no pad channels: no pad
-    play(song);
-    EXPECT_FALSE(player->state().padPlayer->isPlaying());
-
-    song.padKey = "H";
-    song.pad = {2};
-    testing::internal::CaptureStdout();
-    play(song);
-    EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                testing::HasSubstr("Pad: couldn't build a buffer for key 'H'.\n"));
-    EXPECT_FALSE(player->state().padPlayer->isPlaying());
-
-    // Unreadable chart symbols are bars without a chord: they sound as the tonic.
-    song.padKey = "D";
-    song.padChords = std::vector<std::string>{"x", "y"};
-    play(song);
-    EXPECT_TRUE(player->state().padPlayer->isPlaying());
-    player->stop();
-}
-
-TEST_F(SongPlayerTest, StopCutsClicksAndCuesAndFadesThePad) {
+TEST_F(SongPlayerTest, StopCutsClicksAndCuesAndFadesThePadOutInThirtySteps) {
     play(Song{.padKey = "C", .pad = {2}});
-    renderSeconds(0.5);
     const auto playing = player->state();
-    ASSERT_TRUE(playing.padPlayer->isPlaying());
-    const auto padNode = playing.padPlayer;
-    const auto engine = playing.engine;
-
     player->stop();
     const auto fading = player->state();
     EXPECT_FALSE(fading.engine);
     EXPECT_FALSE(fading.autoStopPending);
-    ASSERT_EQ(fading.fadingOutEngines.size(), 1u);
-    EXPECT_FALSE(playing.clickPlayer->isPlaying());
-    EXPECT_FALSE(playing.guidePlayer->isPlaying());
-    backend->clearRecording("Stage");
+    EXPECT_EQ(fading.fadingOutEngines, std::vector{playing.engine});
     const auto afterStop = renderSeconds(0.2);
-    EXPECT_TRUE(silent(afterStop[4]));
-    EXPECT_TRUE(silent(afterStop[6]));
+    EXPECT_TRUE(silent(afterStop[4]) && silent(afterStop[6]));
     EXPECT_FALSE(silent(afterStop[2]));
-
-    // The volume only ever steps down, through the thirtieths of the start volume.
-    float last = padNode->volume();
-    std::set<float> seen;
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < 1400ms) {
-        const float volume = padNode->volume();
-        EXPECT_LE(volume, last);
-        last = volume;
-        seen.insert(volume);
-        std::this_thread::sleep_for(5ms);
+    clock.advance(0.025);  // then halfway between steps, which fall due every 50 ms
+    for (int k = 1; k <= 30; ++k) {
+        clock.advance(0.05);
+        player->state();
+        ASSERT_FLOAT_EQ(playing.padPlayer->volume(), static_cast<float>(1.0 - k / 30.0)) << "step " << k;
     }
-    std::this_thread::sleep_for(700ms);  // past the 1.6 s retirement, with room for a loaded machine
-    EXPECT_EQ(padNode->volume(), 0.0f);
-    EXPECT_GE(seen.size(), 10u) << "the fade should pass through many of its 30 steps";
-    for (float volume : seen) {
-        const float steps = (1.0f - volume) * 30.0f;
-        EXPECT_NEAR(steps, std::round(steps), 1e-3) << volume;
-    }
-    const auto idle = player->state();
-    EXPECT_TRUE(idle.fadingOutEngines.empty());
-    EXPECT_FALSE(engine->isRunning());
+    EXPECT_TRUE(playing.engine->isRunning());
+    clock.advance(0.1);  // retired 0.1 s after the last step
+    EXPECT_TRUE(player->state().fadingOutEngines.empty());
+    EXPECT_FALSE(playing.engine->isRunning());
     EXPECT_FALSE(backend->isStreamOpen("Stage"));
 }
 
-TEST_F(SongPlayerTest, StopWithoutAPadStopsAtOnceAndASecondStopCutsAFade) {
-    play(Song{});
-    const auto engine = player->state().engine;
-    player->stop();
-    const auto idle = player->state();
-    EXPECT_FALSE(idle.engine);
-    EXPECT_TRUE(idle.fadingOutEngines.empty());
-    EXPECT_FALSE(engine->isRunning());
-
-    play(Song{.padKey = "E", .pad = {2}});
-    player->stop();
-    ASSERT_EQ(player->state().fadingOutEngines.size(), 1u);
-    const auto fadingEngine = player->state().fadingOutEngines[0];
-    player->stop();
-    EXPECT_TRUE(player->state().fadingOutEngines.empty());
-    EXPECT_FALSE(fadingEngine->isRunning());
-    std::this_thread::sleep_for(1800ms);  // the cut fade's late steps and retirement are harmless
-    EXPECT_TRUE(player->state().fadingOutEngines.empty());
-}
-
-TEST_F(SongPlayerTest, ASongStopsItselfTwoSecondsAfterItsEndAndATakeOverCancelsTheOldAutoStop) {
-    // One bar at 240 bpm, due to stop at 3 s, taken over at once by two bars, due at 4 s.
-    ASSERT_DOUBLE_EQ(play(Song{.countInBars = 0, .entries = {{"V", 1}}}), 1.0);
-    const auto first = player->state().engine;
-    ASSERT_DOUBLE_EQ(play(Song{.countInBars = 0, .entries = {{"V", 2}}}), 2.0);
-    const auto engine = player->state().engine;
-    std::this_thread::sleep_for(3500ms);
-    EXPECT_TRUE(engine->isRunning()) << "stopped before total + 2 s";
-    EXPECT_TRUE(first->isRunning()) << "the old song sounds until the next stop";
-    EXPECT_TRUE(player->state().autoStopPending);
-    std::this_thread::sleep_for(1500ms);
-    EXPECT_FALSE(engine->isRunning());
-    const auto finished = player->state();
-    EXPECT_EQ(finished.engine, engine) << "the player keeps the stopped song until the next play or stop";
-    EXPECT_FALSE(finished.autoStopPending);
-    player->stop();
-    EXPECT_FALSE(player->state().engine);
-}
-
-TEST_F(SongPlayerTest, ANewSongTakesOverAndTheOldOneSoundsUntilTheNextStop) {
-    play(Song{});
+TEST_F(SongPlayerTest, ANewSongTakesOverTheOldSoundsUntilAStopAndEachStopsItselfTwoSecondsAfterItsEnd) {
+    ASSERT_DOUBLE_EQ(play(Song{.countInBars = 0, .entries = {{"V", 1}}}), 1.0);  // due to stop at 3 s
     const auto first = player->state().engine;
     player->setGuideMuted(true);
-    play(Song{});
+    ASSERT_DOUBLE_EQ(play(Song{.countInBars = 0, .entries = {{"V", 2}}}), 2.0);  // due at 4 s
     const auto second = player->state();
-    ASSERT_EQ(second.fadingOutEngines.size(), 1u);
-    EXPECT_EQ(second.fadingOutEngines[0], first);
-    EXPECT_TRUE(first->isRunning());
+    EXPECT_EQ(second.fadingOutEngines, std::vector{first});
     EXPECT_EQ(second.guidePlayer->volume(), 1.0f) << "a new song's cues are audible";
+    // Both songs reach the device: the click channel carries two accents at once.
+    const float accent = ClickTrack::makeClickBuffer(true, format, clickChannels)->sample(4, 10);
+    EXPECT_FLOAT_EQ(renderSeconds(0.05)[4][10], 2.0f * accent);
 
-    // Both songs reach the device: the click channel carries two clicks at once.
-    const auto recorded = renderSeconds(0.05);
-    const auto accent = ClickTrack::makeClickBuffer(true, {48000, channels}, clickChannels);
-    EXPECT_FLOAT_EQ(recorded[4][10], 2.0f * accent->sample(4, 10));
-
+    clock.advance(3.5);
+    EXPECT_TRUE(player->state().autoStopPending);
+    EXPECT_TRUE(second.engine->isRunning()) << "stopped before total + 2 s";
+    EXPECT_TRUE(first->isRunning()) << "the old song's auto-stop went with it";
+    clock.advance(0.5);
+    const auto finished = player->state();
+    EXPECT_FALSE(second.engine->isRunning());
+    EXPECT_EQ(finished.engine, second.engine) << "the player keeps the stopped song until the next play or stop";
+    EXPECT_FALSE(finished.autoStopPending);
+    EXPECT_TRUE(first->isRunning());
     player->stop();
+    EXPECT_FALSE(player->state().engine);
     EXPECT_TRUE(player->state().fadingOutEngines.empty());
     EXPECT_FALSE(first->isRunning());
-    EXPECT_FALSE(second.engine->isRunning());
 }
 
 TEST_F(SongPlayerTest, GuideMuteFollowsTheScheduleAndRequests) {
     play(Song{.tempo = 60, .schedule = {{0.6, false}, {0.0, true}}});
-    const auto guide = player->state().guidePlayer;
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(guide->volume(), 0.0f);
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(guide->volume(), 1.0f);
+    const auto playing = player->state();
+    const auto guide = playing.guidePlayer;
+    clock.advance(0.59);
+    EXPECT_TRUE(eventually([&] { return guide->volume() == 0.0f; }));
+    clock.advance(0.01);
+    EXPECT_TRUE(eventually([&] { return guide->volume() == 1.0f; }));
     player->setGuideMuted(true);
     EXPECT_EQ(player->state().guidePlayer->volume(), 0.0f);
     player->setGuideMuted(false);
     EXPECT_EQ(player->state().guidePlayer->volume(), 1.0f);
-    player->stop();
+    player->stop();  // without a pad everything stops at once
     player->setGuideMuted(true);  // nothing playing: nothing to do
     EXPECT_FALSE(player->state().guidePlayer);
-}
-
-TEST_F(SongPlayerTest, DeviceAndLayoutErrorsComeAfterTheSummaryLine) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(errorText([&] { play(Song{.totalChannels = 0}); }), "SongPlayer 3: Couldn't build 0-channel layout");
-    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::StartsWith("Built "));
-
-    backend->removeDevice("Stage");
-    EXPECT_EQ(errorText([&] { play(Song{}); }), "SongPlayer 2: Couldn't select device: -2");
-    EXPECT_FALSE(player->state().engine);
+    EXPECT_FALSE(playing.engine->isRunning());
 }
 
 TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
     play(Song{});
     const auto engine = player->state().engine;
-
     const std::string badTempo = "Tempo must be a positive, finite number of beats per minute";
     const std::string tooLong = "Song too long to schedule: more than one hour";
+    const std::string badChannels = "Total channels must be between 0 and 65535";
     const std::pair<Song, std::string> cases[] = {
-        {{.tempo = 0.0}, badTempo},
-        {{.tempo = -120.0}, badTempo},
-        {{.tempo = NAN}, badTempo},
-        {{.tempo = INFINITY}, badTempo},
-        {{.tempo = 1e-9}, tooLong},
-        {{.entries = {{"V", INT64_MAX}, {"Ch", INT64_MAX}}}, tooLong},
+        {{.tempo = 0.0}, badTempo}, {{.tempo = -120.0}, badTempo}, {{.tempo = NAN}, badTempo},
+        {{.tempo = INFINITY}, badTempo}, {{.tempo = 1e-9}, tooLong}, {{.entries = {{"V", INT64_MAX}}}, tooLong},
         {{.beatsPerBar = 0}, "Beats per bar must be at least 1"},
         {{.countInBars = -1}, "Count-in bars can't be negative"},
-        {{.totalChannels = -1}, "Total channels must be between 0 and 65535"},
-        {{.totalChannels = 65536}, "Total channels must be between 0 and 65535"},
-    };
+        {{.totalChannels = -1}, badChannels}, {{.totalChannels = 65536}, badChannels}};
     for (const auto& [song, reason] : cases) {
-        testing::internal::CaptureStdout();
+        logged();
         EXPECT_EQ(errorText([&] { play(song); }), "SongPlayer 4: " + reason);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "refused before building";
+        EXPECT_EQ(logged(), "") << "refused before building";
     }
-
-    const auto state = player->state();
-    EXPECT_EQ(state.engine, engine);
+    EXPECT_EQ(player->state().engine, engine);
     EXPECT_TRUE(engine->isRunning());
-    EXPECT_TRUE(state.autoStopPending);
+    EXPECT_TRUE(player->state().autoStopPending);
+
+    // Device and layout errors come after the summary line.
+    logged();
+    EXPECT_EQ(errorText([&] { play(Song{.totalChannels = 0}); }), "SongPlayer 3: Couldn't build 0-channel layout");
+    EXPECT_THAT(logged(), testing::StartsWith("Built "));
+    backend->removeDevice("Stage");
+    EXPECT_EQ(errorText([&] { play(Song{}); }), "SongPlayer 2: Couldn't select device: -2");
+    EXPECT_FALSE(player->state().engine);
 }
 
 } // namespace

@@ -92,3 +92,24 @@ inline cadenzo::PcmBufferPtr rampBuffer(std::uint32_t channels, std::uint32_t ch
     for (std::uint32_t i = 0; i < frames; ++i) data[i] = first + step * static_cast<float>(i);
     return buffer;
 }
+
+// For each channel of `buffer`, the first channel whose array it shares, or -1
+// when it has none: {0, -1, 0} is one array on channels 0 and 2.
+inline std::vector<int> channelSharing(const cadenzo::PcmBuffer& buffer) {
+    std::vector<int> sharing;
+    for (std::uint32_t c = 0; c < buffer.format().channelCount; ++c) {
+        int first = -1;
+        for (std::uint32_t d = 0; buffer.channelData(c) && first < 0; ++d) {
+            if (buffer.channelData(d) == buffer.channelData(c)) first = static_cast<int>(d);
+        }
+        sharing.push_back(first);
+    }
+    return sharing;
+}
+
+// Adds `buffer`'s channel `channel` into `into` from frame `at` on, as far as `into` reaches.
+inline void mixAt(std::vector<float>& into, const cadenzo::PcmBuffer& buffer, std::uint32_t channel, std::size_t at) {
+    for (std::uint32_t i = 0; i < buffer.frameLength() && at + i < into.size(); ++i) {
+        into[at + i] += buffer.sample(channel, i);
+    }
+}

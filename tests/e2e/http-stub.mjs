@@ -1,0 +1,23 @@
+// A loopback HTTP server whose pages go wrong mid-load, by path: /truncated sends the headers and
+// part of a chunked page, then breaks the connection; /stall sends as much and then nothing more;
+// /silent never answers. Prints "port N" once it listens on 127.0.0.1:N.
+import net from 'node:net';
+
+const page = `<!DOCTYPE html><html><body><p>The first part of a page${' '.repeat(4096)}<p>and no more`;
+const head = 'HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nTransfer-Encoding: chunked\r\n' +
+    'Cache-Control: no-store\r\n\r\n';
+
+const server = net.createServer((socket) => {
+    let request = '';
+    socket.on('error', () => {});
+    socket.on('data', (data) => {
+        if (request.includes('\r\n\r\n') || !(request += data).includes('\r\n\r\n')) return;
+        const path = request.split(' ')[1];
+        if (path === '/silent') return;
+        // One chunk and never the closing empty one.
+        socket.write(`${head}${Buffer.byteLength(page).toString(16)}\r\n${page}\r\n`);
+        // A reset rather than an orderly close, once the client has taken in what was sent.
+        if (path === '/truncated') setTimeout(() => socket.resetAndDestroy(), 500);
+    });
+});
+server.listen(0, '127.0.0.1', () => console.log(`port ${server.address().port}`));

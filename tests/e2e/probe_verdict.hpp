@@ -1,0 +1,63 @@
+// Shared by the probes that drive a page in a web view: runs a scenario script
+// in the page, waits for it to set window.__probeResult to an object, prints
+// that as one line after PASS (its `ok` is true) or FAIL, and hands on the
+// status, 0 or 1.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+namespace probe {
+
+// Files read one after another run as one script.
+inline bool readFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    text += std::string(std::istreambuf_iterator<char>(in), {}) + "\n;\n";
+    return bool(in);
+}
+
+struct Verdict {
+    WebKitWebView* view;
+    std::function<void(int status)> done;
+};
+
+inline constexpr const char* pollScript =
+    "window.__probeResult === undefined ? '' : ((window.__probeResult && window.__probeResult.ok === true ? "
+    "'PASS ' : 'FAIL ') + JSON.stringify(window.__probeResult))";
+
+// The scenario's value and every poll's: '' until the verdict is there.
+inline void onEvaluated(GObject* view, GAsyncResult* result, gpointer data) {
+    auto* verdict = static_cast<Verdict*>(data);
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    char* text = value ? jsc_value_to_string(value) : nullptr;
+    const std::string line = error ? std::string("FAIL the script did not run: ") + error->message : text ? text : "";
+    g_free(text);
+    g_clear_error(&error);
+    if (value) g_object_unref(value);
+    if (line.empty()) {
+        g_timeout_add(100, [](gpointer data) {
+            auto* verdict = static_cast<Verdict*>(data);
+            webkit_web_view_evaluate_javascript(verdict->view, pollScript, -1, nullptr, nullptr, nullptr, onEvaluated,
+                                                verdict);
+            return G_SOURCE_REMOVE;
+        }, verdict);
+        return;
+    }
+    std::cout << line << std::endl;
+    verdict->done(line.rfind("PASS ", 0) == 0 ? 0 : 1);
+    delete verdict;
+}
+
+inline void runScenario(WebKitWebView* view, const std::string& scenario, std::function<void(int)> done) {
+    const std::string script = scenario + "\n'';";
+    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, "scenario.js", nullptr, onEvaluated,
+                                        new Verdict{view, std::move(done)});
+}
+
+} // namespace probe

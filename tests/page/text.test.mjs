@@ -1,0 +1,105 @@
+// The page's readers of what musicians type: sections, keys, chord symbols, charts and set list files.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { loadLogic, plain } from './load-logic.mjs';
+
+const L = loadLogic();
+const each = (table, actual) => {
+    for (const [input, expected] of table) assert.deepEqual(actual(input), expected, JSON.stringify(input));
+};
+
+test('sections text is read as the player reads it', () => {
+    const read = (text) => plain(L.parseSections(text)).map((e) => `${e.label}:${e.bars}`).join();
+    each([['In:2,V:4,Ch:4,Out:2', 'In:2,V:4,Ch:4,Out:2'], ['In:2,,V:4,', 'In:2,V:4'], [',,In:2', 'In:2'],
+        ['V::4', 'V:4'], [':V:4', 'V:4'], ['V:4:', 'V:4'], ['V:+3', 'V:3'], ['V:-1', 'V:-1'], ['V:0', 'V:0'],
+        ['Intro 2:2', 'Intro 2:2'], [' V :2', ' V :2'], ['Ch:4,V:x,Out:2', 'Ch:4,Out:2']], read);
+    for (const text of ['V:4:2', 'V', ':4', 'V:x', 'V:4.5', 'V:++3', 'V:+', 'V: 4', 'V:4 ', 'V:٤', '']) {
+        assert.equal(read(text), '', text);
+    }
+    // Bar counts are signed 64-bit integers.
+    each([['9223372036854775807', true], ['-9223372036854775808', true], ['9223372036854775808', false],
+        ['-9223372036854775809', false], ['99999999999999999999', false]], (text) => L.parseInteger(text) !== null);
+    each([['Ch', null], [' Ch 2', null], ['', 'empty'], ['A,B', 'separator'], ['Ch:2', 'separator']],
+        L.labelTextProblem);
+});
+
+test('keys: letters, sharps and flats in both spellings, nothing else', () => {
+    each([['C', 0], ['c', 0], ['Bb', 10], ['B♭', 10], ['F#', 6], ['F♯', 6], ['Cb', 11], ['B#', 0], ['E#', 5],
+        ['\tG ', 7], ['Am', null], ['C#m', null], ['H', null], ['Bbb', null], ['', null], ['  ', null], ['Ḃ', null],
+        ['C #', null], [' D\n', null]], L.parseKey);
+    assert.equal(new Set(L.KEY_NAMES.map(L.parseKey)).size, 12);
+    assert.ok(!L.KEY_NAMES.map(L.parseKey).includes(null));
+});
+
+test('chord symbols as the player reads them: root, tones and bass as pitch classes', () => {
+    const read = ([symbol, key]) => {
+        const c = L.parseChord(symbol, key);
+        return c === null ? null : `${c.root}:${c.tones.join(' ')}${c.bass === null ? '' : `/${c.bass}`}`;
+    };
+    each([[['1', 0], '0:0 4 7'], [['6-', 0], '9:9 0 4'], [['57', 0], '7:7 11 2 5'], [['7°7', 0], '11:11 2 5 8'],
+        [['1sus2', 0], '0:0 2 7'], [['5aug7', 0], '7:7 11 3 5'], [['#4-7', 0], '6:6 9 1 4'], [['1/1', 0], '0:0 4 7'],
+        [['5/♭7', 0], '7:7 11 2/10'], [['<4', 0], '5:5 9 0'], [['1m', 0], '0:0 4 7'], [['4/5', 10], '3:3 7 10/5'],
+        [['1-sus', 0], '0:0 5 7'], [['1maj7dim', 0], '0:0 3 6 11'], [['7', 0], '11:11 3 6'], [['17-', 0], '0:0 4 7 10'],
+        [['1-', 0], '0:0 3 7'], [['<1-', 0], '0:0 3 7']], read);
+    for (const symbol of ['8', '0', 'x', '', '1/', '1/3/5', '1/x', '1/3m', ' 1', '1/ 3', '##1', 'b#1', '%', '|', '1\n',
+        '1\u2028', 'I', '\ud800']) {
+        assert.equal(read([symbol, 0]), null, JSON.stringify(symbol));
+    }
+    const name = ([symbol, key]) => L.chordName(L.parseChord(symbol, L.parseKey(key)), key);
+    each([[['6-', 'C'], 'Am'], [['b7', 'C'], 'B♭'], [['5/7', 'Bb'], 'F/A'], [['57', 'G'], 'D7'], [['2-7', 'F'], 'Gm7'],
+        [['7°7', 'C'], 'Bdim7'], [['4maj7', 'E'], 'Amaj7'], [['3', 'E'], 'G♯'], [['1sus', 'D'], 'Dsus4']], name);
+});
+
+test('a chart splits into one symbol per bar; % repeats the bar before', () => {
+    const symbols = plain(L.splitChart(' 1 4 |5\n\n6-  %  | %'));
+    assert.deepEqual(symbols.map((s) => s.symbol).join(), '1,4,5,6-,6-,6-');
+    assert.deepEqual(symbols.map((s) => s.typed).join(), '1,4,5,6-,%,%');
+    each([['1 % 4', ['1', '1', '4']], ['% 1', ['%', '1']], ['  | \n', null]], (text) => plain(L.chartSymbols(text)));
+});
+
+const setList = () => [
+    { ...L.newSong('Hold On'), tempo: 132, padKey: 'Bb', chart: '1 4 | 5 6-', startSection: 2 },
+    { ...L.newSong('Slow One'), sections: [{ label: 'Intro 2', bars: 2 }, { label: 'V', bars: 8 }], beatsPerBar: 6,
+        countInBars: 1 },
+];
+const file = (data) => JSON.stringify({ format: 'cadenzo-setlist', version: 1, ...data });
+
+test('an exported set list imports as the same songs', () => {
+    const result = L.importSetList(L.exportSetList(setList()));
+    assert.equal(result.ok, true);
+    assert.deepEqual(plain(result.songs), plain(setList()));
+});
+
+test('a file that is not a set list, or has one bad song, is refused whole with a clear message', () => {
+    const withSecond = (change) => file({ songs: [setList()[0], { ...setList()[1], ...change }] });
+    const section = (...sections) => withSecond({ sections });
+    const song2 = (reason) => new RegExp(`^Song 2 .*${reason}[^]*Nothing was imported`);
+    const [notSetList, newer] = [/not a CadenzoPlayer set list/, /newer version/];
+    const tooLong = song2('section 1 that is too long');
+    const refusals = [['{"songs": [', /not readable JSON/], ['[1, 2]', notSetList], ['null', notSetList],
+        [file({ format: 'other', songs: [] }), notSetList], [file({ version: 2, songs: [] }), newer],
+        [file({ version: '1', songs: [] }), newer], [file({ songs: 'x' }), /no list of songs/],
+        [file({ songs: [] }), /holds no songs/], [withSecond({ tempo: 5 }), /^Song 2 "Slow One" .*tempo/],
+        [withSecond({ tempo: '120' }), song2('tempo')], [withSecond({ title: 7 }), song2('title')],
+        [section({ label: 'V', bars: 2.5 }), song2('section 1')], [section({ label: 'V' }), song2('section 1')],
+        [section({ label: 'V', bars: 4 }, 'Ch:4'), song2('section 2')], [section({ label: 'V', bars: 1000 }), tooLong],
+        [section({ label: 'V', bars: -1000 }), tooLong], [section({ label: 'x'.repeat(41), bars: 4 }), tooLong],
+        [withSecond({ sections: null }), song2('no sections')], [withSecond({ beatsPerBar: 0 }), song2('beatsPerBar')],
+        [withSecond({ countInBars: 1.5 }), song2('countInBars')], [withSecond({ padKey: 'H' }), song2('pad key')],
+        [withSecond({ padKey: 'Am' }), song2('pad key')], [withSecond({ chart: ['1', '4'] }), song2('chord chart')]];
+    for (const [text, message] of refusals) {
+        const result = L.importSetList(text);
+        assert.equal(result.ok, false, text);
+        assert.match(result.error, message, text);
+    }
+});
+
+test('hand-written files: sections as text, defaults, tidied values, extra fields dropped', () => {
+    const result = L.importSetList(file({ songs: [{ title: 'Quick', tempo: 96, sections: 'In:2,V:4,x,Ch:4',
+        startSection: 3, padKey: ' F# ', colour: 'red' }] }));
+    assert.equal(result.ok, true);
+    const { sections, ...rest } = plain(result.songs[0]);
+    assert.equal(L.formatSections(sections), 'In:2,V:4,Ch:4');
+    assert.deepEqual(rest, { title: 'Quick', tempo: 96, beatsPerBar: 4, countInBars: 2, startSection: 0, padKey: 'F#',
+        chart: '' });
+});
