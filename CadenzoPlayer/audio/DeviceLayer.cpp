@@ -34,11 +34,11 @@ public:
 
     const std::string& uid() const { return uid_; }
 
-    void open(const std::shared_ptr<DeviceBackend>& backend) {
+    void open(const std::shared_ptr<DeviceBackend>& backend, bool limited) {
         backend_ = backend;
         auto stream = backend->openStream(uid_, engineSampleRate, *this);
         channelCount_ = stream->channelCount();
-        limiter_ = std::make_unique<OutputLimiter>(channelCount_, stream->sampleRate());
+        if (limited) limiter_ = std::make_unique<OutputLimiter>(channelCount_, stream->sampleRate());
         if (stream->sampleRate() != engineSampleRate) {
             resampler_ =
                 std::make_unique<Resampler>(engineSampleRate, stream->sampleRate(), channelCount_);
@@ -177,7 +177,7 @@ std::shared_ptr<DeviceOutput> DeviceLayer::attach(const std::string& uid, std::s
     }
     if (found == outputs_.end()) {
         auto output = std::make_shared<DeviceOutput>(uid);
-        output->open(source);
+        output->open(source, limiting_.load());
         found = outputs_.emplace(uid, std::move(output)).first;
     }
     found->second->add(std::move(engine));
@@ -196,6 +196,8 @@ bool DeviceLayer::detach(const std::shared_ptr<DeviceOutput>& output, const Engi
     }
     return letGo;
 }
+
+void DeviceLayer::setOutputLimiting(bool on) { limiting_ = on; }
 
 bool DeviceLayer::hasOpenStream(const std::string& uid) const {
     std::lock_guard lock(mutex_);
