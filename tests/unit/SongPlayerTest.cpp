@@ -141,9 +141,9 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
         for (std::uint32_t i = 0; i < recorded[2].size(); ++i) ASSERT_EQ(recorded[2][i], pad->sample(2, i)) << i;
     }
     logged();
-    play(Song{.padKey = "H", .pad = {2}, .padChords = Chords{{"1"}}});
+    play(Song{.padKey = "H\x01" + std::string(40, 'x'), .pad = {2}, .padChords = Chords{{"1"}}});
     EXPECT_THAT(logged(),
-                testing::EndsWith("Pad: couldn't build a buffer for key 'H'.\n"));
+                testing::EndsWith("Pad: couldn't build a buffer for key 'H?" + std::string(38, 'x') + "...'.\n"));
     EXPECT_FALSE(player->state().padPlayer->isPlaying());
     play(Song{.padKey = "C"});  // no pad channels: no pad
     EXPECT_FALSE(player->state().padPlayer->isPlaying());
@@ -243,6 +243,11 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
     EXPECT_TRUE(engine->isRunning());
     EXPECT_TRUE(player->state().autoStopPending);
 
+    // A channel the output lacks plays nowhere, and says so.
+    logged();
+    play(Song{.totalChannels = 5});
+    EXPECT_THAT(logged(), testing::EndsWith(
+        "Warning: guide on channel index 6 (channel 7) is outside the 5-channel output; it plays nowhere.\n"));
     // Device and layout errors come after the summary line.
     logged();
     EXPECT_EQ(errorText([&] { play(Song{.totalChannels = 0}); }), "SongPlayer 3: Couldn't build 0-channel layout");
