@@ -68,9 +68,8 @@ bool contains(std::u32string_view text, std::u32string_view part) {
 } // namespace
 
 std::optional<int> parseKey(std::string_view name) {
-    const auto first = name.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return std::nullopt;
-    name = name.substr(first, name.find_last_not_of(" \t") - first + 1);
+    name = trimSpaces(name);
+    if (name.empty()) return std::nullopt;
 
     // No character outside ASCII uppercases to a single letter A-G, so the
     // letter can be read from the first byte.

@@ -1,5 +1,6 @@
 #include "CadenzoPlayer/TextParsing.hpp"
 
+#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <cerrno>
@@ -24,6 +25,30 @@ std::vector<Utf8Scalar> decodeUtf8(std::string_view text) {
         else scalars.push_back({static_cast<char32_t>(c), begin, i, true});
     }
     return scalars;
+}
+
+std::string_view trimSpaces(std::string_view text) {
+    const auto isSpace = [](const Utf8Scalar& s) {
+        return s.value == U'\t' || u_charType(static_cast<UChar32>(s.value)) == U_SPACE_SEPARATOR;
+    };
+    const std::vector<Utf8Scalar> scalars = decodeUtf8(text);
+    std::size_t first = 0;
+    std::size_t last = scalars.size();
+    while (first < last && isSpace(scalars[first])) ++first;
+    while (last > first && isSpace(scalars[last - 1])) --last;
+    if (first == last) return {};
+    return text.substr(scalars[first].begin, scalars[last - 1].end - scalars[first].begin);
+}
+
+std::string shortForLog(std::string_view text, std::size_t longest) {
+    std::string shown;
+    std::size_t count = 0;
+    for (const Utf8Scalar& scalar : decodeUtf8(text)) {
+        if (count++ == longest) return shown + "...";
+        if (!scalar.wellFormed || scalar.value < 0x20 || scalar.value == 0x7F) shown += '?';
+        else shown += text.substr(scalar.begin, scalar.end - scalar.begin);
+    }
+    return shown;
 }
 
 std::optional<std::u32string> strictUtf8(std::string_view text) {

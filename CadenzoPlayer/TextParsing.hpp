@@ -20,8 +20,16 @@ struct Utf8Scalar {
 
 std::vector<Utf8Scalar> decodeUtf8(std::string_view text);
 
+// The text without tabs and Unicode space separators (the space, the
+// no-break space, ...) at either end.
+std::string_view trimSpaces(std::string_view text);
+
 // The scalars of well-formed UTF-8 text; nothing when any byte is ill-formed.
 std::optional<std::u32string> strictUtf8(std::string_view text);
+
+// At most `longest` scalars of the text for a log line, control characters
+// shown as '?', and "..." when it was cut.
+std::string shortForLog(std::string_view text, std::size_t longest = 40);
 
 // The pieces of text between separators, empty pieces dropped.
 std::vector<std::string> splitNonEmpty(std::string_view text, char separator);

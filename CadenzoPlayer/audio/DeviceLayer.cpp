@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
 #include "CadenzoPlayer/audio/LockFree.hpp"
+#include "CadenzoPlayer/audio/OutputLimiter.hpp"
 #include "CadenzoPlayer/audio/PcmBuffer.hpp"
 #include "CadenzoPlayer/audio/Resampler.hpp"
 
@@ -33,10 +34,11 @@ public:
 
     const std::string& uid() const { return uid_; }
 
-    void open(const std::shared_ptr<DeviceBackend>& backend) {
+    void open(const std::shared_ptr<DeviceBackend>& backend, bool limited) {
         backend_ = backend;
         auto stream = backend->openStream(uid_, engineSampleRate, *this);
         channelCount_ = stream->channelCount();
+        if (limited) limiter_ = std::make_unique<OutputLimiter>(channelCount_, stream->sampleRate());
         if (stream->sampleRate() != engineSampleRate) {
             resampler_ =
                 std::make_unique<Resampler>(engineSampleRate, stream->sampleRate(), channelCount_);
@@ -83,6 +85,7 @@ public:
             }
         }
         engines_.release();
+        if (limiter_) limiter_->process(channels, channelCount, frames);
     }
 
 private:
@@ -107,6 +110,7 @@ private:
     std::shared_ptr<DeviceBackend> backend_;  // outlives its stream
     std::unique_ptr<DeviceStream> stream_;
     std::unique_ptr<Resampler> resampler_;
+    std::unique_ptr<OutputLimiter> limiter_;
     std::uint32_t channelCount_ = 0;
     SnapshotPublisher<EngineList> engines_;
 };
@@ -173,7 +177,7 @@ std::shared_ptr<DeviceOutput> DeviceLayer::attach(const std::string& uid, std::s
     }
     if (found == outputs_.end()) {
         auto output = std::make_shared<DeviceOutput>(uid);
-        output->open(source);
+        output->open(source, limiting_.load());
         found = outputs_.emplace(uid, std::move(output)).first;
     }
     found->second->add(std::move(engine));
@@ -192,6 +196,8 @@ bool DeviceLayer::detach(const std::shared_ptr<DeviceOutput>& output, const Engi
     }
     return letGo;
 }
+
+void DeviceLayer::setOutputLimiting(bool on) { limiting_ = on; }
 
 bool DeviceLayer::hasOpenStream(const std::string& uid) const {
     std::lock_guard lock(mutex_);

@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/audio/DeviceBackend.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -65,12 +66,17 @@ public:
 
     bool hasOpenStream(const std::string& uid) const;
 
+    // Streams opened from now on keep every sample below full scale (the
+    // default) or, for tests of the engines' own sums, pass them unchanged.
+    void setOutputLimiting(bool on);
+
 private:
     DeviceLayer();
 
     mutable std::mutex mutex_;
     mutable std::shared_ptr<DeviceBackend> backend_;
     mutable bool backendMade_ = false;  // the system backend is made on first use
+    std::atomic<bool> limiting_{true};
     std::map<std::string, std::shared_ptr<DeviceOutput>> outputs_;
 
     mutable std::mutex idMutex_;

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <thread>
+
 namespace cadenzo::detail {
 
 std::chrono::steady_clock::time_point deadlineAfter(double delaySeconds) {
@@ -12,6 +14,18 @@ std::chrono::steady_clock::time_point deadlineAfter(double delaySeconds) {
     if (delaySeconds > longestDelay) delaySeconds = longestDelay;
     return now + std::chrono::ceil<std::chrono::steady_clock::duration>(std::chrono::duration<double>(delaySeconds));
 }
+
+} // namespace cadenzo::detail
+
+namespace cadenzo {
+
+void sleepSeconds(double seconds) {
+    std::this_thread::sleep_until(detail::deadlineAfter(seconds));
+}
+
+} // namespace cadenzo
+
+namespace cadenzo::detail {
 
 void nameCurrentThread(std::string_view label) {
     constexpr std::size_t longestName = 15;

@@ -40,6 +40,14 @@ private:
 // is negative or NaN means now; huge delays are capped so the clock cannot overflow.
 std::chrono::steady_clock::time_point deadlineAfter(double delaySeconds);
 
+} // namespace detail
+
+// Blocks the calling thread for that long: a negative or NaN time is no wait,
+// and a huge one is capped as delays are, never wrapped round to none.
+void sleepSeconds(double seconds);
+
+namespace detail {
+
 // Gives the calling thread the last dot-separated parts of `label` that fit the
 // system's 15-character limit ("...player.songplayer" becomes "songplayer").
 void nameCurrentThread(std::string_view label);

@@ -52,8 +52,9 @@ std::string formatTempo(double tempo) {
 }
 
 std::string formatSeconds(double seconds) {
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, seconds);
+    // Fixed notation: "0.0001", never "1e-04"; the longest double needs 310 places.
+    char buffer[400];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed);
     std::string text(buffer, ec == std::errc() ? end : buffer);
     if (text.find_first_not_of("-0123456789") == std::string::npos) text += ".0";
     return text;

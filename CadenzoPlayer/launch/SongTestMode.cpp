@@ -1,5 +1,6 @@
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
 
+#include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/launch/ConsoleLines.hpp"
 #include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
 #include "CadenzoPlayer/playback/SongPlayer.hpp"
@@ -25,9 +26,7 @@ std::string oneBasedList(const std::vector<std::int64_t>& channels) {
 SongTestOperations SongTestOperations::system() {
     return {
         [] { return CoreAudioDevices::outputDevices(); },
-        [](double seconds) {
-            if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        },
+        sleepSeconds,
     };
 }
 

@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
+#include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
 
@@ -41,9 +42,7 @@ std::optional<std::int64_t> clickCount(std::int64_t beatsPerBar, std::int64_t co
 // The number of clicks, once the tempo and the length are known to be playable.
 std::int64_t checkPlayable(std::int64_t beatsPerBar, std::int64_t countInBars,
                            const std::vector<std::int64_t>& sectionBars, double tempo) {
-    if (!(std::isfinite(tempo) && tempo > 0.0)) {
-        throw Error(domain, ClickTrackError::unplayable, "Tempo must be a positive, finite number of beats per minute");
-    }
+    if (auto problem = ClickTrack::tempoProblem(tempo)) throw Error(domain, ClickTrackError::unplayable, *problem);
     const auto clicks = clickCount(beatsPerBar, countInBars, sectionBars, maxClickEvents);
     if (!clicks) {
         throw Error(domain, ClickTrackError::unplayable,
@@ -62,7 +61,7 @@ void playClickTrack(std::uint32_t deviceId, std::int64_t deviceChannelCount, con
                     const std::vector<std::int64_t>& sectionBars, double tempo) {
     playClickTrack(deviceId, deviceChannelCount, channels, requestedChannelCount, beatsPerBar, countInBars,
                    sectionBars, tempo, std::cout,
-                   [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); });
+                   sleepSeconds);
 }
 
 void playClickTrack(std::uint32_t deviceId, std::int64_t deviceChannelCount, const std::vector<std::int64_t>& channels,
@@ -81,6 +80,7 @@ void playClickTrack(std::uint32_t deviceId, std::int64_t deviceChannelCount, con
     auto player = std::make_shared<AudioPlayerNode>();
     const AudioFormat format = startEngine(engine, deviceId, deviceChannelCount, requestedChannelCount, {player},
                                            {domain, "Couldn't select device: ", "Couldn't build "});
+    warnUnplayedChannels(out, "click", channels, format.channelCount);
 
     PcmBufferPtr accent = ClickTrack::makeClickBuffer(true, format, channels);
     PcmBufferPtr normal = ClickTrack::makeClickBuffer(false, format, channels);

@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
+#include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
 
 #include <algorithm>
@@ -43,9 +44,7 @@ std::shared_ptr<PcmBuffer> makeTestToneBuffer(const AudioFormat& format, std::in
 
 void playTestTone(std::uint32_t deviceId, std::int64_t deviceChannelCount, std::int64_t channel,
                   std::int64_t requestedChannelCount) {
-    playTestTone(deviceId, deviceChannelCount, channel, requestedChannelCount, [](double seconds) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    });
+    playTestTone(deviceId, deviceChannelCount, channel, requestedChannelCount, sleepSeconds);
 }
 
 void playTestTone(std::uint32_t deviceId, std::int64_t deviceChannelCount, std::int64_t channel,

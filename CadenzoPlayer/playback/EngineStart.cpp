@@ -28,4 +28,14 @@ AudioFormat startEngine(AudioEngine& engine, std::uint32_t deviceId, std::int64_
     return format;
 }
 
+void warnUnplayedChannels(std::ostream& out, std::string_view source, const std::vector<std::int64_t>& channels,
+                          std::uint32_t channelCount) {
+    for (const std::int64_t channel : channels) {
+        if (channel >= 0 && channel < static_cast<std::int64_t>(channelCount)) continue;
+        out << "Warning: " << source << " on channel index " << channel << " (channel " << channel + 1
+            << ") is outside the " << channelCount << "-channel output; it plays nowhere.\n";
+    }
+    out << std::flush;
+}
+
 } // namespace cadenzo

@@ -3,6 +3,8 @@
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
 
 #include <cstdint>
+#include <ostream>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -29,5 +31,10 @@ struct EngineStartWording {
 AudioFormat startEngine(AudioEngine& engine, std::uint32_t deviceId, std::int64_t deviceChannelCount,
                         std::int64_t requestedChannelCount, const std::vector<AudioPlayerNodePtr>& nodes,
                         const EngineStartWording& wording);
+
+// One warning line on `out` for each listed channel that the output of
+// `channelCount` channels does not have: its `source` plays nowhere there.
+void warnUnplayedChannels(std::ostream& out, std::string_view source, const std::vector<std::int64_t>& channels,
+                          std::uint32_t channelCount);
 
 } // namespace cadenzo

@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/PadChords.hpp"
+#include "CadenzoPlayer/TextParsing.hpp"
 #include "CadenzoPlayer/dispatch/ConcurrentPool.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
@@ -33,20 +34,36 @@ void refuse(const std::string& why) {
     throw Error(domain, SongPlayerError::unplayable, why);
 }
 
+void checkSize(const SongSettings& song) {
+    using S = SongSettings;
+    if (song.entries.size() > S::mostSections) refuse("Too many sections: at most 1000");
+    for (const MapEntry& entry : song.entries) {
+        if (entry.label.size() > S::longestLabel) refuse("Section label too long: at most 256 bytes");
+    }
+    if (song.padChords && song.padChords->size() > S::longestChart) refuse("Chord chart too long: at most 20000 bars");
+    for (const std::string& chord : song.padChords.value_or(std::vector<std::string>{})) {
+        if (chord.size() > S::longestChord) refuse("Chord symbol too long: at most 64 bytes");
+    }
+    if (song.padKey && song.padKey->size() > S::longestChord) refuse("Pad key too long: at most 64 bytes");
+    for (const auto* list : {&song.clickChannels, &song.guideChannels, &song.padChannels}) {
+        if (list->size() > S::mostListedChannels) refuse("Too many channels for one source: at most 1024");
+    }
+}
+
 // Settings that would give times the engine cannot schedule, or a song too
 // long to render ahead, are refused before the current song is touched.
 void checkPlayable(const SongSettings& song, std::int64_t totalChannels) {
-    if (!(std::isfinite(song.tempo) && song.tempo > 0.0)) {
-        refuse("Tempo must be a positive, finite number of beats per minute");
-    }
+    checkSize(song);
+    if (auto problem = ClickTrack::tempoProblem(song.tempo)) refuse(*problem);
     if (song.beatsPerBar < 1) refuse("Beats per bar must be at least 1");
     if (song.countInBars < 0) refuse("Count-in bars can't be negative");
-    if (totalChannels < 0 || totalChannels > maxChannelCount) {
-        refuse("Total channels must be between 0 and 65535");
-    }
+    if (totalChannels < 0) refuse("Total channels can't be negative");
     // In floating point: bar counts may be anything up to the 64-bit limit.
     double bars = static_cast<double>(song.countInBars);
     for (const MapEntry& entry : song.entries) bars += static_cast<double>(std::max<std::int64_t>(entry.bars, 1));
+    if (bars - static_cast<double>(song.countInBars) > SongSettings::mostBars) {
+        refuse("Song too long: at most 20000 bars");
+    }
     const double beats = bars * static_cast<double>(song.beatsPerBar);
     if (beats > mostBeats || beats * secondsPerBeat(song.tempo) > SongPlayer::longestSongSeconds) {
         refuse("Song too long to schedule: more than one hour");
@@ -126,15 +143,23 @@ double SongPlayer::play(const CoreAudioDevices::Device& device, const SongSettin
 }
 
 double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const SongSettings& song) {
+    const std::uint64_t stopsBefore = stopRequests_.load();
+    const auto checkNotStopped = [&] {
+        if (stopRequests_.load() != stopsBefore) {
+            throw Error(domain, SongPlayerError::stopped, "Stopped before the song started");
+        }
+    };
     const bool cut = song.startSection >= 1 && song.startSection < static_cast<std::int64_t>(song.entries.size());
     const std::int64_t countIn = cut ? 0 : song.countInBars;
     const std::int64_t totalChannels = song.totalChannels.value_or(device.channelCount);
     checkPlayable(song, totalChannels);
 
-    detachPlayback();
+    // A new song takes over: the one it replaces stops as a stop stops it.
+    stopPlayback();
 
     const TimelineResult timeline =
         buildTimeline(song.beatsPerBar, countIn, song.entries, song.startSection, song.tempo);
+    checkNotStopped();
     log_ << "Built " << timeline.events.size() << " events (click + guide), " << twoDecimals(timeline.totalDuration)
          << "s total";
     if (cut) log_ << " (starting at section " << song.startSection << ", skipping the count-in)";
@@ -145,11 +170,15 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     nodes.format = startEngine(*engine, device.id, device.channelCount, totalChannels,
                                {nodes.click, nodes.guide, nodes.pad},
                                {domain, "Couldn't select device: ", "Couldn't build "});
+    warnUnplayedChannels(log_, "click", song.clickChannels, nodes.format.channelCount);
+    warnUnplayedChannels(log_, "guide", song.guideChannels, nodes.format.channelCount);
+    if (song.padKey) warnUnplayedChannels(log_, "pad", song.padChannels, nodes.format.channelCount);
     scheduleClicksAndCues(timeline, song, nodes.format, *nodes.click, *nodes.guide, log_);
     {
         // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
         AudioEngine::StartGroup startTogether(*engine);
         startPad(song, nodes, timeline.totalDuration, timeline.startBar, countIn);
+        checkNotStopped();
         nodes.guide->setVolume(1.0f);
         armGuideMutes(song, nodes.guide);
         nodes.click->play();
@@ -176,7 +205,7 @@ void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, double t
             : PadPlayer::renderPad(padKey, secondsPerBar, totalDuration, nodes.format, song.padChannels, countIn,
                                    playedChords(song, *key, startBar));
     if (!padBuffer) {
-        log_ << "Pad: couldn't build a buffer for key '" << padKey << "'.\n" << std::flush;
+        log_ << "Pad: couldn't build a buffer for key '" << shortForLog(padKey) << "'.\n" << std::flush;
         return;
     }
     nodes.pad->scheduleBuffer(padBuffer, 0);
@@ -193,6 +222,8 @@ void SongPlayer::armAutoStop(const std::shared_ptr<AudioEngine>& engine, double 
 }
 
 void SongPlayer::stop() {
+    // Counted at once, so that a song still being built sees it.
+    ++stopRequests_;
     queue_.async([this] { stopPlayback(); });
 }
 
@@ -211,15 +242,6 @@ SongPlayer::State SongPlayer::state() {
 void SongPlayer::cancelAutoStop() {
     if (autoStop_) autoStop_->cancel();
     autoStop_.reset();
-}
-
-void SongPlayer::detachPlayback() {
-    cancelAutoStop();
-    if (engine_) fadingOutEngines_.push_back(engine_);
-    engine_.reset();
-    clickPlayer_.reset();
-    guidePlayer_.reset();
-    padPlayer_.reset();
 }
 
 void SongPlayer::stopPlayback() {

@@ -7,6 +7,7 @@
 #include "CadenzoPlayer/playback/Device.hpp"
 #include "CadenzoPlayer/playback/SongSettings.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -26,6 +27,8 @@ enum class SongPlayerError : int {
     // Tempo, metre, count-in, channel count or a song too long, refused
     // before anything else happens.
     unplayable = 4,
+    // "Stopped before the song started": a stop came while it was being built.
+    stopped = 5,
 };
 
 // Plays one song at a time: click, guide cues and pad, each on its own
@@ -41,9 +44,9 @@ public:
 
     using GuideMuteSchedule = SongSettings::GuideMuteSchedule;
 
-    // Takes over from the current song (which keeps sounding until the next
-    // stop), starts this one and returns its length in seconds. Runs on the
-    // player's queue; the caller waits.
+    // Stops the current song as stop() does, starts this one and returns its
+    // length in seconds. Runs on the player's queue; the caller waits. A
+    // stop() that comes while the song is being built cancels it.
     double play(const CoreAudioDevices::Device& device, const SongSettings& song);
 
     // Clicks and cues stop at once; a sounding pad fades out over 1.5 s.
@@ -79,7 +82,6 @@ private:
     void startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
                   std::int64_t countIn);
     void armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration);
-    void detachPlayback();
     void stopPlayback();
     void fadeOutPad(const std::shared_ptr<AudioEngine>& engine, const AudioPlayerNodePtr& padNode, double length);
     void retireEngine(const std::shared_ptr<AudioEngine>& engine);
@@ -92,6 +94,7 @@ private:
     std::optional<DelayedTask> autoStop_;
     std::vector<std::shared_ptr<AudioEngine>> fadingOutEngines_;
     std::ostream& log_;
+    std::atomic<std::uint64_t> stopRequests_{0};
     // Last, so that it goes first: its thread ends before the fields its
     // tasks use are released.
     SerialQueue queue_;

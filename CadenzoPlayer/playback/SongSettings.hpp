@@ -28,6 +28,15 @@ struct SongSettings {
     std::optional<std::string> padKey;  // absent: no pad
     std::optional<std::vector<std::string>> padChords;  // absent: a drone in the key
     GuideMuteSchedule guideMuteSchedule;
+
+    // Far beyond any real song; a larger one is refused before anything is
+    // built, so that a mistaken or hostile request cannot hold the player.
+    static constexpr std::size_t longestLabel = 256;  // bytes
+    static constexpr std::size_t mostSections = 1000;
+    static constexpr double mostBars = 20000;  // sections below a bar count as one
+    static constexpr std::size_t longestChart = 20000;  // chords
+    static constexpr std::size_t longestChord = 64;  // bytes, as the key
+    static constexpr std::size_t mostListedChannels = 1024;  // per source
 };
 
 } // namespace cadenzo

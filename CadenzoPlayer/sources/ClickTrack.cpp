@@ -28,12 +28,20 @@ Events makeClickEvents(std::int64_t beatsPerBar, std::int64_t countInBars, const
     return result;
 }
 
+std::optional<std::string> tempoProblem(double tempo) {
+    if (!(std::isfinite(tempo) && tempo > 0.0)) return "Tempo must be a positive, finite number of beats per minute";
+    if (tempo > fastestTempo) {
+        return "Tempo must be at most 750 beats per minute: a faster beat is shorter than the click";
+    }
+    return std::nullopt;
+}
+
 std::shared_ptr<PcmBuffer> makeClickBuffer(bool accent, const AudioFormat& format,
                                            const std::vector<std::int64_t>& channels) {
     const float gain = accent ? 0.9f : 0.55f;
     const double frequency = accent ? 1200.0 : 800.0;
     const double sr = format.sampleRate;
-    const auto frameCount = static_cast<std::uint32_t>(sr * 0.08);
+    const auto frameCount = static_cast<std::uint32_t>(sr * clickSeconds);
 
     auto routed = makeRoutedBuffer(format, frameCount, channels);
     if (!routed) return nullptr;

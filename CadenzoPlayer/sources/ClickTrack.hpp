@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace cadenzo::ClickTrack {
@@ -26,6 +28,14 @@ struct Events {
 // callers reject a tempo that is not positive and finite.
 Events makeClickEvents(std::int64_t beatsPerBar, std::int64_t countInBars, const std::vector<std::int64_t>& sectionBars,
                        double tempo);
+
+inline constexpr double clickSeconds = 0.08;
+// Above this a beat is shorter than the click, and clicks would pile up.
+inline constexpr double fastestTempo = 60.0 / clickSeconds;
+
+// Why a tempo cannot be played, in the words every player refuses it with;
+// nothing when it can.
+std::optional<std::string> tempoProblem(double tempo);
 
 // One 80 ms click (accent 1200 Hz at 0.9, normal 800 Hz at 0.55) on every
 // valid listed channel (0-based); other channels, and the whole buffer when no

@@ -25,8 +25,6 @@ constexpr double cueSampleRate = engineSampleRate;
 
 bool isNumeric(char32_t c) { return u_getNumericValue(static_cast<UChar32>(c)) != U_NO_NUMERIC_VALUE; }
 
-bool isTrimmed(char32_t c) { return c == 0x09 || u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR; }
-
 std::optional<fs::path> configuredDevelopmentDirectory() {
 #ifdef CADENZO_GUIDE_SOUNDS_DEV_DIR
     return fs::path(CADENZO_GUIDE_SOUNDS_DEV_DIR);
@@ -55,15 +53,7 @@ std::string guideSoundFileName(std::string_view name) {
     return "count-" + std::string(name);
 }
 
-std::string trimGuideLabel(std::string_view label) {
-    const std::vector<Utf8Scalar> scalars = decodeUtf8(label);
-    std::size_t first = 0;
-    std::size_t last = scalars.size();
-    while (first < last && isTrimmed(scalars[first].value)) ++first;
-    while (last > first && isTrimmed(scalars[last - 1].value)) --last;
-    if (first == last) return {};
-    return std::string(label.substr(scalars[first].begin, scalars[last - 1].end - scalars[first].begin));
-}
+std::string trimGuideLabel(std::string_view label) { return std::string(trimSpaces(label)); }
 
 std::string stripTrailingNumerals(std::string_view label) {
     const std::string trimmed = trimGuideLabel(label);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The song test mode against a private JACK server: song_test.sh routing | stop_and_mute
+# The song test mode against a private JACK server: song_test.sh routing | stop_and_mute | one_ear
 set -uo pipefail
 source "$(dirname "$0")/e2e_lib.sh"
 
@@ -36,6 +36,14 @@ scenario_stop_and_mute() {
   holds "$to - $start > 2.45 && $to - $start < 2.9" || fail "cues until $to s (start $start)"
   read -r from to < <(sound_span 3)
   holds "$to - $start > 4.5 && $to - $start < 5.3" || fail "pad until $to s (start $start)"
+}
+
+# Click and cues in one in-ear channel add up past full scale; the device must not receive that.
+scenario_one_ear() {
+  play --record "$work/take.wav" -- "${short_song[@]}" GUIDE_CHANNEL=5
+  expect_status 0
+  report --sound-on 3,5
+  awk '$1 == "channel" && $2 == "5:" { exit !($6 > 0.9 && $6 < 1.0) }' "$work/report" || fail "channel 5 peak"
 }
 
 run_scenario "${1:-}"

@@ -49,6 +49,16 @@ namespace {
 
 class Engine : public VirtualDevices {
 protected:
+    // The engines' own sums, which may pass full scale; one test puts the limiter back.
+    void SetUp() override {
+        VirtualDevices::SetUp();
+        DeviceLayer::shared().setOutputLimiting(false);
+    }
+    void TearDown() override {
+        DeviceLayer::shared().setOutputLimiting(true);
+        VirtualDevices::TearDown();
+    }
+
     // An engine of `channels` with one node, on device `name` (made with as
     // many channels if it is new), running unless told otherwise.
     AudioPlayerNodePtr startEngine(AudioEngine& engine, const std::string& name, std::uint32_t channels,
@@ -124,6 +134,30 @@ TEST_F(Engine, ANodePlaysEachBufferAtItsSampleTimeOnItsChannelsAndOverlapsMix) {
     node->scheduleBuffer(pending, 100000);
     engine.stop();
     EXPECT_EQ(pending.use_count(), 1);
+}
+
+TEST_F(Engine, TheDevicesLimiterKeepsEverySampleBelowFullScaleAndLeavesQuieterChannelsAlone) {
+    DeviceLayer::shared().setOutputLimiting(true);
+    AudioEngine engine;
+    auto node = startEngine(engine, "Ears", 2);
+    auto loud = PcmBuffer::make({48000, 2}, 4800);
+    float* const square = loud->writableChannel(0);
+    float* const steady = loud->writableChannel(1);
+    for (std::uint32_t i = 0; i < 4800; ++i) {
+        square[i] = (i % 48 < 24 ? 1.4f : -1.4f) * (i < 2400 ? 1.0f : 0.5f);
+        steady[i] = i == 100 ? NAN : 0.9f;
+    }
+    loud->setFrameLength(4800);
+    node->scheduleBuffer(loud, 0);
+    node->play();
+    ASSERT_TRUE(render("Ears", 4800));
+    const auto& ears = backend->recording("Ears");
+    EXPECT_NEAR(*std::max_element(ears[0].begin(), ears[0].end()), 0.98f, 1e-6) << "the first peak is turned down at once";
+    EXPECT_LT(*std::max_element(ears[0].begin(), ears[0].end()), 1.0f);
+    // The gain then recovers towards unity with a 50 ms time constant.
+    EXPECT_NEAR(ears[0][4799], -0.7 * (1 - (1 - 0.98 / 1.4) * std::exp(-1.0)), 2e-3);
+    EXPECT_EQ(ears[1][100], 0.0f) << "a sample that is not a number is silenced";
+    EXPECT_EQ(ears[1][101], 0.9f);
 }
 
 TEST_F(Engine, NodesStartedInOneGroupNestedOrNotBeginOnTheSameSample) {

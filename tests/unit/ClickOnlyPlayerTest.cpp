@@ -47,7 +47,8 @@ TEST_F(ClickOnlyPlayer, PlaysEveryClickAtItsWholeSampleOnTheListedChannelsOfItsO
     // At 100 bpm the fourth beat sums to 1.7999999999999998 s: sample 86399.99...
     backend->addDevice("Studio", 4);
     play("Studio", 4, {0, 2, 3}, 3, Song{4, 1, {1}, 100});
-    EXPECT_EQ(out.str(), "Built 8 click events, 4.80s total.\n");
+    EXPECT_EQ(out.str(), "Built 8 click events, 4.80s total.\nWarning: click on channel index 3 (channel 4) is outside "
+                         "the 3-channel output; it plays nowhere.\n");
     EXPECT_TRUE(streamOpenDuringWait && !backend->isStreamOpen("Studio"));  // stopped before returning
     const auto recorded = backend->recording("Studio");
     ASSERT_EQ(recorded.size(), 4u);
@@ -74,12 +75,13 @@ TEST_F(ClickOnlyPlayer, RefusalsComeBeforeTheSummaryAndFailuresAfterIt) {
         {{}, gone, "Built 12 click events, 6.00s total.\n"}, {{4, 1, {2}, 0.0}, badTempo, ""},
         {{4, 1, {2}, -120.0}, badTempo, ""}, {{4, 1, {2}, INFINITY}, badTempo, ""}, {{4, 1, {2}, NAN}, badTempo, ""},
         {{4, 0, {}, 0.0}, badTempo, ""},  // even with nothing to play
-        {{4, 0, {250001}, 60000}, tooMany, ""}, {{4, 0, {INT64_MAX}, 120}, tooMany, ""},
+        {{4, 0, {250001}, 750}, tooMany, ""}, {{4, 0, {INT64_MAX}, 120}, tooMany, ""},
         {{4, 0, {200000, 200000}, 120}, tooMany, ""}, {{4, INT64_MAX, {1}, 120}, tooMany, ""},
-        {{INT64_MAX, 1, {}, 120}, tooMany, ""}, {{4, 0, Bars(250001, 0), 60000}, tooMany, ""},  // a bar at least
+        {{INT64_MAX, 1, {}, 120}, tooMany, ""}, {{4, 0, Bars(250001, 0), 750}, tooMany, ""},  // a bar at least
         {{4, 0, {1501}, 100}, "4: Song too long to schedule: more than one hour", ""},
         {{4, 0, {1500}, 100}, gone, "Built 6000 click events, 3600.00s total.\n"},  // exactly an hour
-        {{4, 0, {250000}, 60000}, gone, "Built 1000000 click events, 1000.00s total.\n"},
+        {{4, 0, {1}, 750.01}, "4: Tempo must be at most 750 beats per minute: a faster beat is shorter than the click", ""},
+        {{4, 0, {1}, 750}, gone, "Built 4 click events, 0.32s total.\n"},
         {{-4, 3, {INT64_MAX}, 120}, gone, "Built 0 click events, 0.00s total.\n"},  // no beats at all
         {{3, -2, {0, -1}, 120}, gone, "Built 6 click events, 3.00s total.\n"}};  // sections of a bar at least
     for (const auto& [song, error, printed] : cases) {

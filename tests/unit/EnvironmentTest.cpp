@@ -67,6 +67,7 @@ TEST(EnvironmentValues, NumbersAreTheWholeTextAndConsoleTextKeepsItsConventions)
     for (const auto& [text, expected] : numbers) EXPECT_EQ(parseNumber(text), expected) << "'" << text << "'";
     // Seconds always show a decimal; tempos are cut toward zero.
     EXPECT_EQ(formatSeconds(12.5) + formatSeconds(0.1) + formatSeconds(-2) + formatTempo(-0.5), "12.5" "0.1" "-2.0" "0");
+    EXPECT_EQ(formatSeconds(1e-4) + " " + formatSeconds(1e5), "0.0001 100000.0");
 }
 
 TEST(LaunchModeChoice, ASetDeviceTextChoosesAConsoleModeAndExactlyOneTurnsOnSongOrClick) {

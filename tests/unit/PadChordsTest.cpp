@@ -15,7 +15,7 @@ TEST(ParseKey, ALetterWithAtMostOneAccidental) {
         {"C", 0}, {"c", 0}, {"D", 2}, {"E", 4}, {"F", 5}, {"G", 7}, {"A", 9}, {"B", 11}, {"Bb", 10}, {"B♭", 10},
         {"F#", 6}, {"F♯", 6}, {"f♯", 6}, {"Cb", 11}, {"B#", 0}, {"E#", 5}, {"\tG ", 7}, {"  Eb\t\t", 3},
         {"Am", {}}, {"C#m", {}}, {"H", {}}, {"Bbb", {}}, {"", {}}, {"   ", {}}, {"\t", {}}, {"C #", {}},
-        {"#C", {}}, {"C\n", {}}, {"\xC2\xA0" "C", {}}, {"C\xE2\x99", {}}, {"CB", {}}, {"C♭♭", {}}, {"Ab#", {}}};
+        {"#C", {}}, {"C\n", {}}, {"\xC2\xA0" "C\xC2\xA0", 0}, {"C\xE2\x99", {}}, {"CB", {}}, {"C♭♭", {}}, {"Ab#", {}}};
     for (const auto& [name, pitchClass] : cases) EXPECT_EQ(parseKey(name), pitchClass) << "key '" << name << "'";
 }
 
