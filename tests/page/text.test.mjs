@@ -13,9 +13,8 @@ test('sections text is read as the player reads it', () => {
     each([['In:2,V:4,Ch:4,Out:2', 'In:2,V:4,Ch:4,Out:2'], ['In:2,,V:4,', 'In:2,V:4'], [',,In:2', 'In:2'],
         ['V::4', 'V:4'], [':V:4', 'V:4'], ['V:4:', 'V:4'], ['V:+3', 'V:3'], ['V:-1', 'V:-1'], ['V:0', 'V:0'],
         ['Intro 2:2', 'Intro 2:2'], [' V :2', ' V :2'], ['Ch:4,V:x,Out:2', 'Ch:4,Out:2']], read);
-    for (const text of ['V:4:2', 'V', ':4', 'V:x', 'V:4.5', 'V:++3', 'V:+', 'V: 4', 'V:4 ', 'V:٤', '']) {
+    for (const text of ['V:4:2', 'V', ':4', 'V:x', 'V:4.5', 'V:++3', 'V:+', 'V: 4', 'V:4 ', 'V:٤', ''])
         assert.equal(read(text), '', text);
-    }
     // Bar counts are signed 64-bit integers.
     each([['9223372036854775807', true], ['-9223372036854775808', true], ['9223372036854775808', false],
         ['-9223372036854775809', false], ['99999999999999999999', false]], (text) => L.parseInteger(text) !== null);
@@ -27,8 +26,7 @@ test('keys: letters, sharps and flats in both spellings, nothing else', () => {
     each([['C', 0], ['c', 0], ['Bb', 10], ['B♭', 10], ['F#', 6], ['F♯', 6], ['Cb', 11], ['B#', 0], ['E#', 5],
         ['\tG ', 7], ['Am', null], ['C#m', null], ['H', null], ['Bbb', null], ['', null], ['  ', null], ['Ḃ', null],
         ['C #', null], [' D\n', null]], L.parseKey);
-    assert.equal(new Set(L.KEY_NAMES.map(L.parseKey)).size, 12);
-    assert.ok(!L.KEY_NAMES.map(L.parseKey).includes(null));
+    assert.deepEqual(new Set(L.KEY_NAMES.map(L.parseKey)), new Set([...Array(12).keys()]));
 });
 
 test('chord symbols as the player reads them: root, tones and bass as pitch classes', () => {
