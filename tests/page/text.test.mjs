@@ -40,9 +40,8 @@ test('chord symbols as the player reads them: root, tones and bass as pitch clas
         [['1-sus', 0], '0:0 5 7'], [['1maj7dim', 0], '0:0 3 6 11'], [['7', 0], '11:11 3 6'], [['17-', 0], '0:0 4 7 10'],
         [['1-', 0], '0:0 3 7'], [['<1-', 0], '0:0 3 7']], read);
     for (const symbol of ['8', '0', 'x', '', '1/', '1/3/5', '1/x', '1/3m', ' 1', '1/ 3', '##1', 'b#1', '%', '|', '1\n',
-        '1\u2028', 'I', '\ud800']) {
+        '1\u2028', 'I', '\ud800'])
         assert.equal(read([symbol, 0]), null, JSON.stringify(symbol));
-    }
     const name = ([symbol, key]) => L.chordName(L.parseChord(symbol, L.parseKey(key)), key);
     each([[['6-', 'C'], 'Am'], [['b7', 'C'], 'B♭'], [['5/7', 'Bb'], 'F/A'], [['57', 'G'], 'D7'], [['2-7', 'F'], 'Gm7'],
         [['7°7', 'C'], 'Bdim7'], [['4maj7', 'E'], 'Amaj7'], [['3', 'E'], 'G♯'], [['1sus', 'D'], 'Dsus4']], name);
