@@ -8,10 +8,8 @@ export TEST_CLICK=1
 scenario_clicks() {
   play --record "$work/take.wav" -- TEST_DEVICE=syst TEST_CHANNEL=3,6 TEST_CHANNELS=6 BEATS_PER_BAR=3 \
     COUNT_IN_BARS=1 SONG_BARS=0,1 TEMPO=200.9
-  expect_status 0
-  expect_output "Targeting system, channel(s) [3, 6], 200bpm, 3/4, 1-bar count-in, song bars: [0, 1]." \
+  expect_run 0 "Targeting system, channel(s) [3, 6], 200bpm, 3/4, 1-bar count-in, song bars: [0, 1]." \
     "Listen now..." "Built 9 click events, 2.69s total." "Done."
-  expect_quiet_stderr
   local right="--clicks-on 3,6 --tempo 200.9 --beats-per-bar 3"
   report $right --count 9
   # The same recording fails a check for another metre, tempo or set of channels.
@@ -23,14 +21,10 @@ scenario_clicks() {
 # Refused before anything plays.
 scenario_bad_input() {
   play -- TEST_DEVICE=nosuch
-  expect_status 1
-  expect_output "No device matching 'nosuch' — is it connected?"
-  expect_quiet_stderr
+  expect_run 1 "No device matching 'nosuch' — is it connected?"
   play -- TEST_DEVICE=system TEMPO=0
-  expect_status 1
-  expect_output "Targeting system, channel(s) [1], 0bpm, 4/4, 2-bar count-in, song bars: [4, 4, 8]." \
+  expect_run 1 "Targeting system, channel(s) [1], 0bpm, 4/4, 2-bar count-in, song bars: [4, 4, 8]." \
     "Listen now..." "FAILED: Tempo must be a positive, finite number of beats per minute"
-  expect_quiet_stderr
 }
 
 run_scenario "${1:-}"

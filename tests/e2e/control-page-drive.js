@@ -9,19 +9,14 @@ run(async () => {
     await until(() => /system · 8 outputs/.test($('deviceSummary').textContent), 'the JACK device is chosen', 10000);
 
     $('tab-song').click();
-    type('sectionsText', 'In:1,V:2,Ch:1');
-    type('tempo', '240');
-    type('countInBars', '1');
+    for (const [id, value] of [['sectionsText', 'In:1,V:2,Ch:1'], ['tempo', '240'], ['countInBars', '1']]) type(id, value);
     $('tab-pad').click();
-    type('padKey', 'C');
-    type('padChart', '1 4 5 1');
+    for (const [id, value] of [['padKey', 'C'], ['padChart', '1 4 5 1']]) type(id, value);
     $('tab-outputs').click();
-    for (const [name, output] of [['Click', 5], ['Cues', 7], ['Pad', 3]]) {
-        for (let c = 1; c <= 8; c++) {
-            const box = byLabel(`${name} on output ${c}`);
-            if (box.checked !== (c === output)) box.click();
-        }
-    }
+    // Looked up afresh for each click, which redraws the boxes.
+    const box = (name, c) => byLabel(`${name} on output ${c}`);
+    for (const [name, output] of [['Click', 5], ['Cues', 7], ['Pad', 3]])
+        for (let c = 1; c <= 8; c++) if (box(name, c).checked !== (c === output)) box(name, c).click();
 
     $('playButton').click();
     await until(() => $('stateLabel').textContent === 'Playing', 'the song plays', 15000);

@@ -6,21 +6,15 @@ source "$(dirname "$0")/e2e_lib.sh"
 # At 44.1 kHz the output goes through the resampler: the pitch must stay right.
 scenario_tone() {
   play --rate 44100 --record "$work/take.wav" -- TEST_DEVICE=syst TEST_CHANNEL=3 TEST_CHANNELS=4
-  expect_status 0
-  expect_output "Output devices found:" "  - system (8 channel(s))" "" \
+  expect_run 0 "Output devices found:" "  - system (8 channel(s))" "" \
     "Targeting system, requesting 4-channel output, tone on channel 3 only." \
-    "Watch the interface's meters / listen now..." \
-    "Done — no errors. Did it land on channel 3?"
-  expect_quiet_stderr
+    "Watch the interface's meters / listen now..." "Done — no errors. Did it land on channel 3?"
   report --tone-on 3 --frequency 440
 }
 
 scenario_no_match() {
   play -- TEST_DEVICE=nosuch
-  expect_status 1
-  expect_output "Output devices found:" "  - system (8 channel(s))" "" \
-    "No device matching 'nosuch' — is it connected?"
-  expect_quiet_stderr
+  expect_run 1 "Output devices found:" "  - system (8 channel(s))" "" "No device matching 'nosuch' — is it connected?"
 }
 
 # The server goes while the tone plays: the run still ends on time.

@@ -28,6 +28,8 @@ play() {
 }
 
 expect_status() { [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
+# The status, the whole output as expect_output takes it and nothing on standard error: expect_run STATUS LINE...
+expect_run() { expect_status "$1"; shift; expect_output "$@"; expect_quiet_stderr; }
 expect_line() { grep -qx -- "$1" "$work/out" || fail "no line: $1"; }
 expect_last_line() { [ "$(tail -n 1 "$work/out")" = "$1" ] || fail "the last line is not: $1"; }
 
@@ -43,13 +45,13 @@ expect_output() {
 # Only the session's own notes may appear on standard error.
 expect_quiet_stderr() { ! grep -v '^jack_session:' "$work/err" | grep -q . || fail "output on standard error"; }
 
-# wav_check's report on $work/take.wav, in $work/report; options are its checks.
+# wav_check's report on $work/take.wav, in $work/report; options are its checks. Then from[C] and to[C] are
+# the seconds where channel C's sound begins and ends (both -1 when it is silent).
 report() {
   "$WAV_CHECK" "$work/take.wav" "$@" >"$work/report" && cat "$work/report" || { cat "$work/report"; fail "recording"; }
+  from=() to=()
+  while read -r c f t; do from[c]=$f to[c]=$t; done < <(awk '/: energy / {print $2+0, $(NF-4), $(NF-1)}' "$work/report")
 }
-
-# "FROM TO" in seconds for channel $1 of the report (both -1 when it is silent).
-sound_span() { awk -v c="channel $1:" 'index($0, c) == 1 { print $(NF-4), $(NF-1) }' "$work/report"; }
 
 # True when the arithmetic comparison $1 holds (floating point, in awk).
 holds() { awk "BEGIN { exit !($1) }"; }

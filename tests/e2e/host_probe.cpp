@@ -20,13 +20,9 @@
 namespace {
 
 std::string scenario;
-int loads = 0, resizeWidth = 0, resizeHeight = 0, status = 2;
+int loads = 0, resizeWidth = 0, resizeHeight = 0;
 bool countingLoads = false, started = false;
-
-void quitWith(int code) {
-    status = code;
-    gtk_main_quit();
-}
+using probe::quitWith;
 
 // False when the window has gone.
 bool describeWindow() {
@@ -85,7 +81,7 @@ int main(int argc, char** argv) {
         std::cout << "host_probe: finished " << (uri ? uri : "?") << std::endl;
         if (countingLoads || started) return;
         started = true;
-        probe::runScenario(cadenzo::hostState().webView, scenario, quitWith);
+        probe::runScenario(cadenzo::hostState().webView, scenario);
     };
     g_timeout_add(static_cast<guint>(timeoutSeconds * 1000), [](gpointer) {
         std::cout << "host_probe: timed out" << std::endl;
@@ -93,5 +89,5 @@ int main(int argc, char** argv) {
         return G_SOURCE_REMOVE;
     }, nullptr);
     gtk_main();
-    return status;
+    return probe::status;
 }

@@ -1,18 +1,25 @@
 // Shared by the probes that drive a page in a web view: runs a scenario script
 // in the page, waits for it to set window.__probeResult to an object, prints
-// that as one line after PASS (its `ok` is true) or FAIL, and hands on the
-// status, 0 or 1.
+// that as one line after PASS (its `ok` is true) or FAIL, and ends the main
+// loop with status 0 or 1.
 #pragma once
 
 #include <webkit2/webkit2.h>
 
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <iterator>
 #include <string>
 
 namespace probe {
+
+// What the probe exits with; 2 (a time-out or a usage error) until something else ends it.
+inline int status = 2;
+
+inline void quitWith(int code) {
+    status = code;
+    gtk_main_quit();
+}
 
 // Files read one after another run as one script.
 inline bool readFile(const std::string& path, std::string& text) {
@@ -21,18 +28,12 @@ inline bool readFile(const std::string& path, std::string& text) {
     return bool(in);
 }
 
-struct Verdict {
-    WebKitWebView* view;
-    std::function<void(int status)> done;
-};
-
 inline constexpr const char* pollScript =
     "window.__probeResult === undefined ? '' : ((window.__probeResult && window.__probeResult.ok === true ? "
     "'PASS ' : 'FAIL ') + JSON.stringify(window.__probeResult))";
 
 // The scenario's value and every poll's: '' until the verdict is there.
-inline void onEvaluated(GObject* view, GAsyncResult* result, gpointer data) {
-    auto* verdict = static_cast<Verdict*>(data);
+inline void onEvaluated(GObject* view, GAsyncResult* result, gpointer) {
     GError* error = nullptr;
     JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
     char* text = value ? jsc_value_to_string(value) : nullptr;
@@ -41,23 +42,20 @@ inline void onEvaluated(GObject* view, GAsyncResult* result, gpointer data) {
     g_clear_error(&error);
     if (value) g_object_unref(value);
     if (line.empty()) {
-        g_timeout_add(100, [](gpointer data) {
-            auto* verdict = static_cast<Verdict*>(data);
-            webkit_web_view_evaluate_javascript(verdict->view, pollScript, -1, nullptr, nullptr, nullptr, onEvaluated,
-                                                verdict);
+        g_timeout_add(100, [](gpointer view) {
+            webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view), pollScript, -1, nullptr, nullptr, nullptr,
+                                                onEvaluated, nullptr);
             return G_SOURCE_REMOVE;
-        }, verdict);
+        }, view);
         return;
     }
     std::cout << line << std::endl;
-    verdict->done(line.rfind("PASS ", 0) == 0 ? 0 : 1);
-    delete verdict;
+    quitWith(line.rfind("PASS ", 0) == 0 ? 0 : 1);
 }
 
-inline void runScenario(WebKitWebView* view, const std::string& scenario, std::function<void(int)> done) {
+inline void runScenario(WebKitWebView* view, const std::string& scenario) {
     const std::string script = scenario + "\n'';";
-    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, "scenario.js", nullptr, onEvaluated,
-                                        new Verdict{view, std::move(done)});
+    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, "scenario.js", nullptr, onEvaluated, nullptr);
 }
 
 } // namespace probe

@@ -9,17 +9,13 @@ short_song=(TEST_SONG=1 TEST_DEVICE=system TEMPO=240 COUNT_IN_BARS=1 SECTIONS=In
 
 scenario_routing() {
   play --record "$work/take.wav" -- "${short_song[@]}"
-  expect_status 0
-  expect_output \
+  expect_run 0 \
     "Targeting system — click ch [5], guide ch [7], pad ch [3] key C, 240bpm, 4/4, 1-bar count-in, sections: In(1) V(2)." \
     "Listen now..." "Built 25 events (click + guide), 4.00s total." "Done."
-  expect_quiet_stderr
   report --sound-on 3,5,7  # pad, click, cues
   # The last click (3.75 s) dies away 60 ms later; the pad's release ends 2 s after the song.
-  read -r start end < <(sound_span 5)
-  holds "$end - $start > 3.7 && $end - $start < 3.9" || fail "clicks span $start..$end s"
-  read -r from to < <(sound_span 3)
-  holds "$to - $start > 5.5 && $to - $start < 6.6" || fail "pad ends at $to s"
+  holds "${to[5]} - ${from[5]} > 3.7 && ${to[5]} - ${from[5]} < 3.9" || fail "clicks span ${from[5]}..${to[5]} s"
+  holds "${to[3]} - ${from[5]} > 5.5 && ${to[3]} - ${from[5]} < 6.6" || fail "pad ends at ${to[3]} s"
 }
 
 # A 12 s song with a cue on every beat from 2.0 s: the cues are muted at 2.6 s, mid-count, the song
@@ -30,12 +26,9 @@ scenario_stop_and_mute() {
   expect_line "Stopping early at 3.4s..."
   expect_last_line "Done."
   report --sound-on 3,5,7
-  read -r start end < <(sound_span 5)
-  holds "$end - $start > 3.2 && $end - $start < 3.9" || fail "clicks span $start..$end s"
-  read -r from to < <(sound_span 7)
-  holds "$to - $start > 2.45 && $to - $start < 2.9" || fail "cues until $to s (start $start)"
-  read -r from to < <(sound_span 3)
-  holds "$to - $start > 4.5 && $to - $start < 5.3" || fail "pad until $to s (start $start)"
+  holds "${to[5]} - ${from[5]} > 3.2 && ${to[5]} - ${from[5]} < 3.9" || fail "clicks span ${from[5]}..${to[5]} s"
+  holds "${to[7]} - ${from[5]} > 2.45 && ${to[7]} - ${from[5]} < 2.9" || fail "cues until ${to[7]} s"
+  holds "${to[3]} - ${from[5]} > 4.5 && ${to[3]} - ${from[5]} < 5.3" || fail "pad until ${to[3]} s"
 }
 
 # Click and cues in one in-ear channel add up past full scale; the device must not receive that.

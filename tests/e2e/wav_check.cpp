@@ -149,9 +149,7 @@ int main(int argc, char** argv) {
     std::vector<int> expected = clicksOn;
     expected.insert(expected.end(), soundOn.begin(), soundOn.end());
     if (toneOn != 0) expected.push_back(toneOn);
-    const auto listed = [&expected](int channel) {
-        return std::find(expected.begin(), expected.end(), channel) != expected.end();
-    };
+    const auto listed = [&expected](int channel) { return std::ranges::count(expected, channel) > 0; };
     bool passed = true;
     std::vector<Samples> channels(info.channels, Samples(std::size_t(frames)));
     for (int c = 0; c < info.channels; ++c) {

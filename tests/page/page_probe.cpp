@@ -19,12 +19,6 @@ std::string scenario, page, dataDir;
 std::vector<std::string> injected;
 double timeoutSeconds = 30;
 bool started = false;
-int status = 2;
-
-void quitWith(int code) {
-    status = code;
-    gtk_main_quit();
-}
 
 void onKeyRequest(WebKitUserContentManager*, WebKitJavascriptResult* message, gpointer view) {
     char* name = jsc_value_to_string(webkit_javascript_result_get_js_value(message));
@@ -85,7 +79,7 @@ int main(int argc, char** argv) {
     g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, gpointer) {
                          if (event != WEBKIT_LOAD_FINISHED || started) return;
                          started = true;
-                         probe::runScenario(view, scenario, quitWith);
+                         probe::runScenario(view, scenario);
                      }), nullptr);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window), 900, 700);
@@ -94,9 +88,9 @@ int main(int argc, char** argv) {
     webkit_web_view_load_uri(view, g_filename_to_uri(g_canonicalize_filename(page.c_str(), nullptr), nullptr, nullptr));
     g_timeout_add(guint(timeoutSeconds * 1000), +[](gpointer) {
         std::cerr << "page-probe: timed out " << (started ? "waiting for the scenario" : "loading the page") << "\n";
-        quitWith(2);
+        probe::quitWith(2);
         return G_SOURCE_REMOVE;
     }, nullptr);
     gtk_main();
-    return status;
+    return probe::status;
 }

@@ -59,9 +59,8 @@ test('odd bars: sections of zero or fewer take one bar; odd metres count their b
 });
 
 test('songs that cannot be laid out give no plan instead of hanging; the clock shows minutes and seconds', () => {
-    for (const c of [{ sections: [{ label: 'V', bars: 1e15 }] }, { tempo: 0 }, { tempo: NaN }, { beatsPerBar: 0 }]) {
+    for (const c of [{ sections: [{ label: 'V', bars: 1e15 }] }, { tempo: 0 }, { tempo: NaN }, { beatsPerBar: 0 }])
         assert.equal(L.planPlayback(song(c)), null, JSON.stringify(c));
-    }
     const clock = [[0, '0:00'], [33.6, '0:33'], [59.999, '0:59'], [60, '1:00'], [754, '12:34'], [-3, '0:00']];
     for (const [seconds, text] of clock) assert.equal(L.formatClock(seconds), text);
 });

@@ -13,9 +13,8 @@ test('sections text is read as the player reads it', () => {
     each([['In:2,V:4,Ch:4,Out:2', 'In:2,V:4,Ch:4,Out:2'], ['In:2,,V:4,', 'In:2,V:4'], [',,In:2', 'In:2'],
         ['V::4', 'V:4'], [':V:4', 'V:4'], ['V:4:', 'V:4'], ['V:+3', 'V:3'], ['V:-1', 'V:-1'], ['V:0', 'V:0'],
         ['Intro 2:2', 'Intro 2:2'], [' V :2', ' V :2'], ['Ch:4,V:x,Out:2', 'Ch:4,Out:2']], read);
-    for (const text of ['V:4:2', 'V', ':4', 'V:x', 'V:4.5', 'V:++3', 'V:+', 'V: 4', 'V:4 ', 'V:٤', '']) {
+    for (const text of ['V:4:2', 'V', ':4', 'V:x', 'V:4.5', 'V:++3', 'V:+', 'V: 4', 'V:4 ', 'V:٤', ''])
         assert.equal(read(text), '', text);
-    }
     // Bar counts are signed 64-bit integers.
     each([['9223372036854775807', true], ['-9223372036854775808', true], ['9223372036854775808', false],
         ['-9223372036854775809', false], ['99999999999999999999', false]], (text) => L.parseInteger(text) !== null);
@@ -27,8 +26,7 @@ test('keys: letters, sharps and flats in both spellings, nothing else', () => {
     each([['C', 0], ['c', 0], ['Bb', 10], ['B♭', 10], ['F#', 6], ['F♯', 6], ['Cb', 11], ['B#', 0], ['E#', 5],
         ['\tG ', 7], ['Am', null], ['C#m', null], ['H', null], ['Bbb', null], ['', null], ['  ', null], ['Ḃ', null],
         ['C #', null], [' D\n', null]], L.parseKey);
-    assert.equal(new Set(L.KEY_NAMES.map(L.parseKey)).size, 12);
-    assert.ok(!L.KEY_NAMES.map(L.parseKey).includes(null));
+    assert.deepEqual(new Set(L.KEY_NAMES.map(L.parseKey)), new Set([...Array(12).keys()]));
 });
 
 test('chord symbols as the player reads them: root, tones and bass as pitch classes', () => {
@@ -42,9 +40,8 @@ test('chord symbols as the player reads them: root, tones and bass as pitch clas
         [['1-sus', 0], '0:0 5 7'], [['1maj7dim', 0], '0:0 3 6 11'], [['7', 0], '11:11 3 6'], [['17-', 0], '0:0 4 7 10'],
         [['1-', 0], '0:0 3 7'], [['<1-', 0], '0:0 3 7']], read);
     for (const symbol of ['8', '0', 'x', '', '1/', '1/3/5', '1/x', '1/3m', ' 1', '1/ 3', '##1', 'b#1', '%', '|', '1\n',
-        '1\u2028', 'I', '\ud800']) {
+        '1\u2028', 'I', '\ud800'])
         assert.equal(read([symbol, 0]), null, JSON.stringify(symbol));
-    }
     const name = ([symbol, key]) => L.chordName(L.parseChord(symbol, L.parseKey(key)), key);
     each([[['6-', 'C'], 'Am'], [['b7', 'C'], 'B♭'], [['5/7', 'Bb'], 'F/A'], [['57', 'G'], 'D7'], [['2-7', 'F'], 'Gm7'],
         [['7°7', 'C'], 'Bdim7'], [['4maj7', 'E'], 'Amaj7'], [['3', 'E'], 'G♯'], [['1sus', 'D'], 'Dsus4']], name);

@@ -34,10 +34,7 @@ run(async () => {
     check(byLabel('Bars of section 2').value === '4' && $('songProblems').textContent === '', 'the kept value returns');
 
     // Tempo by tapping: the T key four times at 120 bpm.
-    for (const pause of [500, 500, 500, 0]) {
-        press('t');
-        await sleep(pause);
-    }
+    for (const pause of [500, 500, 500, 0]) press('t'), await sleep(pause);
     check(Math.abs(Number($('tempo').value) - 120) <= 10, `tapped tempo near 120: ${$('tempo').value}`);
 
     // The set list: each change shown and saved.

@@ -7,15 +7,11 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const byLabel = (label) => document.querySelector(`[aria-label="${label}"]`);
 const sentOfType = (type) => mock.received.filter((body) => body.type === type);
 
-function check(condition, message) {
-    if (!condition) failures.push(message);
-    return Boolean(condition);
-}
+const check = (condition, message) => Boolean(condition) || (failures.push(message), false);
 
 async function until(condition, message, timeout = 5000) {
-    for (const start = performance.now(); performance.now() - start < timeout; await sleep(20)) {
+    for (const start = performance.now(); performance.now() - start < timeout; await sleep(20))
         if (condition()) return true;
-    }
     return check(false, `timed out: ${message}`);
 }
 
@@ -31,10 +27,8 @@ function type(id, value) {
 // actions a browser takes for it. Names are key names: space, Return, Escape, g.
 const stroke = (name) => window.webkit.messageHandlers.probeKeys.postMessage(name);
 
-function press(key, target = document.body) {
-    const code = key === ' ' ? 'Space' : key;
-    target.dispatchEvent(new KeyboardEvent('keydown', { key, code, bubbles: true, cancelable: true }));
-}
+const press = (key, target = document.body) => target.dispatchEvent(
+    new KeyboardEvent('keydown', { key, code: key === ' ' ? 'Space' : key, bubbles: true, cancelable: true }));
 
 // JSON text of a value with object keys in order, so that equal data reads the same.
 function canonical(value) {

@@ -7,8 +7,7 @@ run(async () => {
     await until(() => document.querySelectorAll('#devices .device').length === 3, 'the interfaces are listed');
     [...document.querySelectorAll('#devices .device')].find((d) => /Scarlett/.test(d.textContent)).click();
     byLabel('Pad on output 5').click();
-    type('songTitle', 'Encore');
-    type('padKey', 'E');
+    for (const [id, value] of [['songTitle', 'Encore'], ['padKey', 'E']]) type(id, value);
     $('newSong').click();
     type('songTitle', 'Opener');
     $('songUp').click();

@@ -65,10 +65,9 @@ class BridgeTest : public VirtualDevices {
 protected:
     void SetUp() override {
         VirtualDevices::SetUp();
-        backend->addDevice("Studio", 2);
+        backend->addDevice("Stage", 8);  // listed first, and so the default: none is named
         backend->addDevice("Input only", 0);  // never listed
-        backend->addDevice("Stage", 8);
-        backend->setDefaultDevice("Stage");
+        backend->addDevice("Studio", 2);
         previousMain = MainThread::install(loop);
         // A tone waits for the gate, then records for as long as it was asked to wait.
         bridge = NativeAudioBridge::make([opened = gate.get_future().share(), backend = backend](double seconds) {
@@ -115,8 +114,8 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
                              R"("tempo":240,"countInBars":1,"guide":[6],)";
     const std::tuple<bool, std::string, std::string, std::string> cases[] = {
         {false, R"({"type":"listDevices","requestId":7})", R"({"ok":true,"type":"listDevices","requestId":7,"devices":[
-            {"uid":"virtual:Studio","name":"Studio","channels":2,"isDefault":false},
-            {"uid":"virtual:Stage","name":"Stage","channels":8,"isDefault":true}]})", ""},
+            {"uid":"virtual:Stage","name":"Stage","channels":8,"isDefault":true},
+            {"uid":"virtual:Studio","name":"Studio","channels":2,"isDefault":false}]})", ""},
         // Nothing is playing: stop and mute still succeed.
         {false, R"({"type":"stopSong","requestId":"s"})", R"({"ok":true,"type":"stopSong","requestId":"s"})", ""},
         {false, R"({"type":"setGuideMuted","muted":true,"requestId":null})",

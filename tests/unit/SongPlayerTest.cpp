@@ -95,7 +95,7 @@ TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
         if (event.kind.isClick()) {
             mixAt(click, *ClickTrack::makeClickBuffer(event.kind.accent(), format, clickChannels), 4, at);
         } else if (const auto cue = loadGuideSound(event.kind.label())) {
-            mixAt(guide, *placeMonoOnChannels(*cue, guideChannels, format), 6, at);
+            mixAt(guide, *cue, 0, at);  // placed on the guide channel as it is
         } else {
             mixAt(guide, *makeFallbackCue(event.kind.label(), format, guideChannels), 6, at);
         }

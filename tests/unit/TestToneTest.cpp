@@ -40,7 +40,7 @@ TEST_F(TestTone, SoundsOnTheChosenChannelOfTheSmallerOfTheDeviceAndTheRequestFor
     EXPECT_EQ(Devices::makeTestToneBuffer({48000, 16}, 1)->bytesHeld(), 57600u * sizeof(float));  // one channel's worth
 
     backend->addDevice("Four", 4);
-    EXPECT_EQ(play("Four", 4, 3, 2), "no error");  // channel 4 of a 2-channel output: nothing
+    EXPECT_EQ(play("Four", 4, 2, 2), "no error");  // channel 3 of a 2-channel output: nothing
     play("Four", 4, 3, 8);                          // more than the device has: the device's 4
     const auto four = backend->recording("Four");
     EXPECT_EQ(firstSound(four[3]), 72000 + 1);

@@ -73,9 +73,8 @@ TEST(Timeline, StartingAtALaterSectionCutsABarBeforeIt) {
                                "21 4, 24 End");
     // The song bars before the cut, rounded: at 70 bpm the quotient is a hair under 1.
     for (const auto& [tempo, countIn, start, startBar] : std::vector<std::tuple<double, int, int, int>>{
-             {100, 0, 1, 1}, {70, 0, 1, 1}, {100, 2, 1, 1}, {70, 0, 2, 5}}) {
+             {100, 0, 1, 1}, {70, 0, 1, 1}, {100, 2, 1, 1}, {70, 0, 2, 5}})
         EXPECT_EQ(buildTimeline(4, countIn, defaultMap, start, tempo).startBar, startBar) << tempo << " " << start;
-    }
     // A first section of one bar without count-in: the cut is at 0 and drops nothing.
     const TimelineResult early = buildTimeline(4, 0, {{"A", 1}, {"B", 2}}, 1, 60);
     EXPECT_EQ(describe(early, true), describe(buildTimeline(4, 0, {{"A", 1}, {"B", 2}}, 0, 60), true));
