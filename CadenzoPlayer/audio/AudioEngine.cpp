@@ -118,6 +118,16 @@ void AudioEngine::stop() {
     }
 }
 
+std::string AudioEngine::deviceUid() const {
+    std::lock_guard lock(mutex_);
+    return output_ ? outputUid(*output_) : std::string();
+}
+
+bool AudioEngine::hasLostDevice() const {
+    std::lock_guard lock(mutex_);
+    return output_ && outputFailed(*output_);
+}
+
 AudioEngine::StartGroup::StartGroup(AudioEngine& engine) : gate_(engine.core_->gate) { gate_->hold(); }
 
 AudioEngine::StartGroup::~StartGroup() { gate_->unhold(); }

@@ -76,6 +76,10 @@ public:
     // stops every node: their buffers are released and their timelines reset.
     void stop();
     bool isRunning() const { return running_.load(); }
+    // The device this running engine plays on (empty when stopped), and
+    // whether that device or its audio server has gone away.
+    std::string deviceUid() const;
+    bool hasLostDevice() const;
 
     // Holds every node start of the engine while it lives and releases them
     // together when it ends, so the render thread begins all those nodes on

@@ -95,6 +95,7 @@ void AudioPlayerNode::freeRenderState() {
     scheduledHead_ = scheduledTail_ = nullptr;
     rendering_ = false;
     position_ = 0;
+    played_.store(0, std::memory_order_relaxed);
     asapEnd_ = 0;
 }
 
@@ -155,6 +156,7 @@ void AudioPlayerNode::applyCommand(Command* command) noexcept {
         clearScheduled();
         rendering_ = false;
         position_ = 0;
+        played_.store(0, std::memory_order_relaxed);
         asapEnd_ = 0;
         break;
     }
@@ -205,6 +207,7 @@ void AudioPlayerNode::render(float* const* out, std::uint32_t channels, std::uin
         item = following;
     }
     position_ = blockEnd;
+    played_.store(blockEnd, std::memory_order_relaxed);
 }
 
 } // namespace cadenzo

@@ -43,6 +43,9 @@ public:
 
     bool isPlaying() const { return playing_.load(); }
 
+    // How much of the timeline the device has been handed so far, in frames.
+    std::int64_t playedFrames() const { return played_.load(std::memory_order_relaxed); }
+
     // 0 is silent, 1 full; applied from the next audio block.
     float volume() const { return volume_.load(); }
     void setVolume(float volume) { volume_.store(volume); }
@@ -85,6 +88,7 @@ private:
     std::shared_ptr<StartGate> gate_;
     std::atomic<bool> playing_{false};
     std::atomic<float> volume_{1.0f};
+    std::atomic<std::int64_t> played_{0};
     IntrusiveStack<Command> incoming_;
     IntrusiveStack<Command> finished_;
 

@@ -204,6 +204,10 @@ bool DeviceLayer::hasOpenStream(const std::string& uid) const {
     return outputs_.count(uid) > 0;
 }
 
+const std::string& outputUid(const DeviceOutput& output) { return output.uid(); }
+
+bool outputFailed(const DeviceOutput& output) { return output.failed(); }
+
 std::shared_ptr<DeviceBackend> setDeviceBackendForTesting(std::shared_ptr<DeviceBackend> backend) {
     return DeviceLayer::shared().setBackend(std::move(backend));
 }

@@ -84,6 +84,11 @@ private:
     std::vector<std::string> uidsById_;
 };
 
+// The device a joined stream plays on, and whether it or its server has gone
+// away (then the stream plays no more).
+const std::string& outputUid(const DeviceOutput& output);
+bool outputFailed(const DeviceOutput& output);
+
 // Installs a backend for tests in place of the system one (nullptr: no
 // device layer at all). Returns the previous backend.
 std::shared_ptr<DeviceBackend> setDeviceBackendForTesting(std::shared_ptr<DeviceBackend> backend);

@@ -32,7 +32,13 @@ json failureOf(std::string_view type, const std::exception_ptr& failure) {
 } // namespace
 
 std::shared_ptr<NativeAudioBridge> NativeAudioBridge::make(ToneWait toneWait) {
-    return std::shared_ptr<NativeAudioBridge>(new NativeAudioBridge(std::move(toneWait)));
+    auto bridge = std::shared_ptr<NativeAudioBridge>(new NativeAudioBridge(std::move(toneWait)));
+    bridge->player_->setDeviceLostHandler([weak = std::weak_ptr(bridge)](const std::string& deviceUid) {
+        MainThread::post([weak, deviceUid] {
+            if (auto self = weak.lock()) self->sendResult(Protocol::deviceLostResult(deviceUid), std::nullopt);
+        });
+    });
+    return bridge;
 }
 
 NativeAudioBridge::NativeAudioBridge(ToneWait toneWait)

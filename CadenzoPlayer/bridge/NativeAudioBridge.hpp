@@ -26,7 +26,9 @@ public:
 // identify gets exactly one result, always delivered on the main thread.
 // Device listing, stop and mute are answered before handleMessage returns;
 // the test tone and starting a song run on the shared pool and answer when
-// they are done. Main thread only, except for the work it hands off.
+// they are done. The only result nobody asked for is "deviceLost", when the
+// playing song's device goes away. Main thread only, except for the work it
+// hands off.
 class NativeAudioBridge : public std::enable_shared_from_this<NativeAudioBridge> {
 public:
     // How the tone's thread waits while the tone sounds; by default it sleeps.

@@ -253,6 +253,10 @@ json playSongSuccessResult(double totalDuration) {
     return result;
 }
 
+json deviceLostResult(const std::string& deviceUid) {
+    return {{"type", "deviceLost"}, {"deviceUid", deviceUid}};
+}
+
 json deviceObject(const CoreAudioDevices::Device& device) {
     return json{{"uid", device.uid},
                 {"name", device.name},

@@ -110,6 +110,8 @@ nlohmann::json unknownTypeResult(std::string_view receivedType);
 nlohmann::json successResult(std::string_view type);
 nlohmann::json failureResult(std::string_view type, std::string_view error);
 nlohmann::json playSongSuccessResult(double totalDuration);
+// Sent unasked when the device of the playing song goes away.
+nlohmann::json deviceLostResult(const std::string& deviceUid);
 nlohmann::json deviceObject(const CoreAudioDevices::Device& device);
 nlohmann::json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices);
 

@@ -50,19 +50,23 @@ int songTestStatus(std::string_view deviceText, const SongTestSettings& settings
     out << "Listen now...\n" << std::flush;
 
     const auto player = SongPlayer::make(out);
-    double total = 0;
-    const bool played = reportingFailure(out, [&] { total = player->play(*target, song); });
+    const auto waitFor = [&](double seconds) {
+        waitUntilPlayed([&] { return player->progress(); }, seconds, operations.sleep, "SongPlayer",
+                        static_cast<int>(SongPlayerError::deviceLost));
+    };
+    const bool played = reportingFailure(out, [&] {
+        const double total = player->play(*target, song);
+        if (settings.stopAt) {
+            waitFor(*settings.stopAt);
+            out << "Stopping early at " << formatSeconds(*settings.stopAt) << "s...\n" << std::flush;
+            player->stop();
+            operations.sleep(2.0);
+        } else {
+            waitFor(total + SongPlayer::autoStopMarginSeconds);
+            player->stop();
+        }
+    });
     if (!played) return 1;
-
-    if (settings.stopAt) {
-        operations.sleep(*settings.stopAt);
-        out << "Stopping early at " << formatSeconds(*settings.stopAt) << "s...\n" << std::flush;
-        player->stop();
-        operations.sleep(2.0);
-    } else {
-        operations.sleep(total + 2.0);
-        player->stop();
-    }
     out << "Done.\n" << std::flush;
     return 0;
 }

@@ -21,7 +21,8 @@ struct SongTestOperations {
 
 // Plays the song described by `settings` on the first device whose name
 // contains `deviceText`, reports on `out` and returns the exit status: 0 after
-// "Done.", 1 when no device matched or the song could not start.
+// "Done.", 1 when no device matched, the song could not start or the device
+// was lost. `operations.sleep` paces the waits for the device to play.
 int songTestStatus(std::string_view deviceText, const SongTestSettings& settings, std::ostream& out,
                    const SongTestOperations& operations = SongTestOperations::system());
 

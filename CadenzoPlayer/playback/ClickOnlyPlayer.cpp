@@ -4,6 +4,7 @@
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
 #include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
+#include "CadenzoPlayer/playback/PlayWait.hpp"
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
 
 #include <algorithm>
@@ -89,7 +90,8 @@ void playClickTrack(std::uint32_t deviceId, std::int64_t deviceChannelCount, con
         player->scheduleBuffer(click.accent ? accent : normal, static_cast<std::int64_t>(click.time * format.sampleRate));
     }
     player->play();
-    wait(clicks.totalDuration + ringOutSeconds);
+    waitUntilPlayed([&] { return engineProgress(engine, *player); }, clicks.totalDuration + ringOutSeconds, wait,
+                    domain, static_cast<int>(ClickTrackError::deviceLost));
     engine.stop();
 }
 

@@ -5,6 +5,7 @@
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
+#include "CadenzoPlayer/playback/PlayWait.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -58,7 +59,8 @@ void playTestTone(std::uint32_t deviceId, std::int64_t deviceChannelCount, std::
     if (!buffer) throw Error(domain, TestToneError::noBuffer, "Could not allocate buffer");  // the engine stops as it goes
     player->scheduleBuffer(std::move(buffer));
     player->play();
-    wait(testToneWaitSeconds);
+    waitUntilPlayed([&] { return engineProgress(engine, *player); }, testToneWaitSeconds, wait, domain,
+                    static_cast<int>(TestToneError::deviceLost));
     engine.stop();
 }
 

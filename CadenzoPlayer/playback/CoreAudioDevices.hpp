@@ -28,16 +28,18 @@ std::shared_ptr<PcmBuffer> makeTestToneBuffer(const AudioFormat& format, std::in
 // Errors of the test tone, domain "CoreAudioDevices"; 1 to 3 are the
 // EngineStartError codes.
 enum class TestToneError : int {
-    noBuffer = 4,  // "Could not allocate buffer"
+    noBuffer = 4,    // "Could not allocate buffer"
+    deviceLost = 5,  // the device went away while the tone played
 };
 
 // Plays the tone on one channel of a device through a private engine with an
 // output of min(deviceChannelCount, requestedChannelCount) channels, and
-// returns about 1.5 s later. Throws cadenzo::Error, domain "CoreAudioDevices":
+// returns once the device has played 1.5 s of it. Throws cadenzo::Error, domain "CoreAudioDevices":
 //   1 "No underlying AudioUnit"              no device layer to select with
 //   2 "setSinkId equivalent failed: <s>"     the device could not be selected
 //   3 "Could not build <N>-channel layout"   N not within 1 to 65535
 //   4 "Could not allocate buffer"
+//   5 lostDeviceText: the device or its server went away while playing
 // and passes on the engine's own start error unchanged.
 void playTestTone(std::uint32_t deviceId, std::int64_t deviceChannelCount, std::int64_t channel,
                   std::int64_t requestedChannelCount);

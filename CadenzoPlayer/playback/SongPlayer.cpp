@@ -5,6 +5,7 @@
 #include "CadenzoPlayer/TextParsing.hpp"
 #include "CadenzoPlayer/dispatch/ConcurrentPool.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
+#include "CadenzoPlayer/playback/PlayWait.hpp"
 #include "CadenzoPlayer/sources/ClickTrack.hpp"
 #include "CadenzoPlayer/sources/GuideSounds.hpp"
 #include "CadenzoPlayer/sources/PadPlayer.hpp"
@@ -156,6 +157,7 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
 
     // A new song takes over: the one it replaces stops as a stop stops it.
     stopPlayback();
+    lostDeviceUid_.reset();
 
     const TimelineResult timeline =
         buildTimeline(song.beatsPerBar, countIn, song.entries, song.startSection, song.tempo);
@@ -190,6 +192,7 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     guidePlayer_ = nodes.guide;
     padPlayer_ = nodes.pad;
     armAutoStop(engine, timeline.totalDuration);
+    watchDevice(engine);
     return timeline.totalDuration;
 }
 
@@ -219,6 +222,30 @@ void SongPlayer::armAutoStop(const std::shared_ptr<AudioEngine>& engine, double 
                               player.autoStop_.reset();
                               player.retireEngine(engine);
                           });
+}
+
+void SongPlayer::watchDevice(const std::shared_ptr<AudioEngine>& engine) {
+    afterWeak(queue_, deviceWatchSeconds, weak_from_this(), [engine](SongPlayer& player) {
+        if (player.engine_ != engine) return;  // the song has ended or been replaced
+        if (!engine->hasLostDevice()) return player.watchDevice(engine);
+        // Nothing to fade on a device that is gone.
+        player.lostDeviceUid_ = engine->deviceUid();
+        player.padPlayer_.reset();
+        player.stopPlayback();
+        if (player.deviceLost_) player.deviceLost_(*player.lostDeviceUid_);
+    });
+}
+
+void SongPlayer::setDeviceLostHandler(std::function<void(const std::string& deviceUid)> handler) {
+    queue_.sync([&] { deviceLost_ = std::move(handler); });
+}
+
+PlayProgress SongPlayer::progress() {
+    return queue_.sync([this] {
+        if (lostDeviceUid_) return PlayProgress{0, true, *lostDeviceUid_, true};
+        if (!engine_) return PlayProgress{0, true, {}, false};
+        return engineProgress(*engine_, *clickPlayer_);
+    });
 }
 
 void SongPlayer::stop() {

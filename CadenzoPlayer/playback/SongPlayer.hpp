@@ -5,9 +5,11 @@
 #include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/dispatch/SerialQueue.hpp"
 #include "CadenzoPlayer/playback/Device.hpp"
+#include "CadenzoPlayer/playback/PlayWait.hpp"
 #include "CadenzoPlayer/playback/SongSettings.hpp"
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -29,6 +31,9 @@ enum class SongPlayerError : int {
     unplayable = 4,
     // "Stopped before the song started": a stop came while it was being built.
     stopped = 5,
+    // lostDeviceText: the device went away while the song played (raised by
+    // those who wait for the song, such as the song test).
+    deviceLost = 6,
 };
 
 // Plays one song at a time: click, guide cues and pad, each on its own
@@ -56,10 +61,20 @@ public:
     // Mutes or unmutes the current song's cues at once. Returns at once.
     void setGuideMuted(bool muted);
 
+    // Called on the player's queue with the device's uid when the device of
+    // the current song goes away; the song is then cut. Set before playing.
+    void setDeviceLostHandler(std::function<void(const std::string& deviceUid)> handler);
+
+    // How far the current song has played on its device; ended once it has
+    // stopped or was never started, lost once its device went away.
+    PlayProgress progress();
+
     static constexpr double fadeSeconds = 1.5;
     static constexpr int fadeSteps = 30;
     static constexpr double retirementDelaySeconds = fadeSeconds + 0.1;
     static constexpr double autoStopMarginSeconds = 2.0;
+    // How often a playing song's device is checked.
+    static constexpr double deviceWatchSeconds = 0.2;
     // Longer songs would hold too much pad audio to render ahead.
     static constexpr double longestSongSeconds = 3600.0;
 
@@ -82,6 +97,7 @@ private:
     void startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
                   std::int64_t countIn);
     void armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration);
+    void watchDevice(const std::shared_ptr<AudioEngine>& engine);
     void stopPlayback();
     void fadeOutPad(const std::shared_ptr<AudioEngine>& engine, const AudioPlayerNodePtr& padNode, double length);
     void retireEngine(const std::shared_ptr<AudioEngine>& engine);
@@ -94,6 +110,8 @@ private:
     std::optional<DelayedTask> autoStop_;
     std::vector<std::shared_ptr<AudioEngine>> fadingOutEngines_;
     std::ostream& log_;
+    std::function<void(const std::string&)> deviceLost_;
+    std::optional<std::string> lostDeviceUid_;  // of the current song
     std::atomic<std::uint64_t> stopRequests_{0};
     // Last, so that it goes first: its thread ends before the fields its
     // tasks use are released.

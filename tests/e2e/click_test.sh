@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The click test mode against a private JACK server: click_test.sh clicks | bad_input
+# The click test mode against a private JACK server: click_test.sh clicks | bad_input | server_killed
 set -uo pipefail
 source "$(dirname "$0")/e2e_lib.sh"
 export TEST_CLICK=1
@@ -25,6 +25,12 @@ scenario_bad_input() {
   play -- TEST_DEVICE=system TEMPO=0
   expect_run 1 "Targeting system, channel(s) [1], 0bpm, 4/4, 2-bar count-in, song bars: [4, 4, 8]." \
     "Listen now..." "FAILED: Tempo must be a positive, finite number of beats per minute"
+}
+
+# The server goes while the clicks play (the song lasts 48 s).
+scenario_server_killed() {
+  play --kill-server-once-playing -- TEST_DEVICE=system
+  expect_noticed_loss
 }
 
 run_scenario "${1:-}"

@@ -33,6 +33,16 @@ expect_run() { expect_status "$1"; shift; expect_output "$@"; expect_quiet_stder
 expect_line() { grep -qx -- "$1" "$work/out" || fail "no line: $1"; }
 expect_last_line() { [ "$(tail -n 1 "$work/out")" = "$1" ] || fail "the last line is not: $1"; }
 
+# After `play --kill-server-once-playing`: a failure naming the device, within a second and a half (load).
+expect_noticed_loss() {
+  expect_status 1
+  expect_last_line "FAILED: Lost the output device system (jack:system): it was unplugged, or its audio server stopped"
+  expect_quiet_stderr
+  local took
+  took=$(awk '/server killed at/ { k = $NF } /command ended at/ { e = $NF } END { print e - k }' "$work/err")
+  holds "$took < 1.5" || fail "the loss was noticed after $took s"
+}
+
 # The whole output. On a machine with sound cards the listing goes on with ALSA
 # and PulseAudio devices after JACK's; listing lines beyond the expected ones are dropped.
 expect_output() {

@@ -5,6 +5,7 @@
 # Sessions take turns: JACK reclaims a killed server's registry slot only for one of the same name.
 # --record writes what reached system:playback_1..8 (the monitor ports) to a WAV file. The period is
 # long (21 ms) as nothing runs with real-time priority: a short one lets the recorder miss cycles.
+# With --kill-server-once-playing it notes on standard error when the server was killed and the command ended.
 # Exit status: the command's (124 on a time-out), 77 when JACK or jack_capture is missing.
 set -uo pipefail
 
@@ -55,13 +56,14 @@ if [ -n "$record" ]; then
 fi
 
 if [ -n "$kill_playing" ]; then
-  (await playing; kill -KILL "$jackd_pid") &
+  (await playing; kill -KILL "$jackd_pid"; echo "jack_session: server killed at $(date +%s.%N)" >&2) &
   pids=("$!" "${pids[@]}")
   disown "$!"
 fi
 
 timeout --kill-after=5 "$time_limit" "$@"
 status=$?
+[ -z "$kill_playing" ] || echo "jack_session: command ended at $(date +%s.%N)" >&2
 
 if [ -n "$record" ]; then
   # Let the last blocks reach the file, then have jack_capture finish it.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The song test mode against a private JACK server: song_test.sh routing | stop_and_mute | one_ear
+# The song test mode against a private JACK server: song_test.sh routing | stop_and_mute | one_ear | server_killed
 set -uo pipefail
 source "$(dirname "$0")/e2e_lib.sh"
 
@@ -37,6 +37,12 @@ scenario_one_ear() {
   expect_status 0
   report --sound-on 3,5
   awk '$1 == "channel" && $2 == "5:" { exit !($6 > 0.9 && $6 < 1.0) }' "$work/report" || fail "channel 5 peak"
+}
+
+# The server goes while the song plays (the default song lasts 34 s).
+scenario_server_killed() {
+  play --kill-server-once-playing -- TEST_SONG=1 TEST_DEVICE=system
+  expect_noticed_loss
 }
 
 run_scenario "${1:-}"

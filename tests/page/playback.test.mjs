@@ -147,7 +147,7 @@ const reply = (transport, play, requestIds, fields = {}, at = 0) =>
     transport.playReplied({ ok: true, type: 'playSong', requestId: play.requestId, totalDuration: 2, ...fields }, at,
         requestIds);
 
-test('a start that fails or is given up leaves the transport stopped, and a late start is stopped', () => {
+test('a start that fails or is given up, or a lost interface, leaves the transport stopped; a late start is stopped', () => {
     const transport = L.createTransport();
     const requestIds = ids();
     const play = transport.play(requestIds, 0, plan, 1).pop();
@@ -162,6 +162,11 @@ test('a start that fails or is given up leaves the transport stopped, and a late
     const current = transport.play(requestIds, 0, plan, 1).pop();
     assert.equal(types(reply(transport, { requestId: 'play-old' }, requestIds, { ok: false, error: 'x' })), '');
     assert.deepEqual([transport.state.phase, transport.state.playId], ['starting', current.requestId]);
+    // A lost interface ends a playing song only, and the next start needs no stop before it.
+    assert.equal(transport.deviceLost(), false);
+    reply(transport, current, requestIds);
+    assert.deepEqual([transport.deviceLost(), transport.state.phase], [true, 'stopped']);
+    assert.equal(types(transport.play(requestIds, 0, plan, 1)), 'playSong');
 });
 
 test('a song waiting on a start cancelled by Stop goes out once that start is answered, failed or given up', () => {

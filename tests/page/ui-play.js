@@ -1,4 +1,4 @@
-// Play, position, the natural end, Stop during start-up and a failing start.
+// Play, position, the natural end, Stop during start-up, a failing start and a lost interface.
 run(async () => {
     const phase = () => $('transport').dataset.phase;
     const devices = () => [...document.querySelectorAll('#devices .device')];
@@ -55,4 +55,15 @@ run(async () => {
     check($('alertText').textContent === "The song didn't start: The audio interface could not be selected; is it " +
         "busy or unplugged? (Couldn't select device: -50)", `alert: ${$('alertText').textContent}`);
     check(phase() === 'stopped' && /Failed: Couldn't select device: -50/.test($('log').textContent), 'stopped, logged');
+
+    // The interface goes while the song plays: told at once, unasked, and Play starts the next song.
+    delete mock.options.errors.playSong;
+    press(' ');
+    await until(() => phase() === 'playing', 'playing again');
+    mock.deliver({ type: 'deviceLost', deviceUid: 'alsa:hw:CARD=USB,DEV=0' });
+    check(phase() === 'stopped' && $('alertText').textContent === 'The audio interface "Scarlett 18i20 USB" went ' +
+        'away and the song stopped. Reconnect it or restart its audio server, then press Play.', $('alertText').textContent);
+    const plays = sentOfType('playSong').length;
+    press(' ');
+    check(sentOfType('playSong').length === plays + 1, 'Play sends the song again');
 });

@@ -44,16 +44,29 @@ std::string run(std::string_view deviceText, Variables variables, const char* fa
 const auto click = run<clickTestStatus, readClickTestSettings>;
 const auto tone = run<deviceTestStatus, readDeviceTestSettings>;
 
-// The song test's lines and the player's own, with each wait among them (noted, not slept), then its status.
-std::string songTest(std::string_view deviceText, Variables variables) {
-    SongTestOperations operations = SongTestOperations::system();
-    operations.sleep = [](double seconds) { std::cout << "(wait " << seconds << ")\n"; };
-    testing::internal::CaptureStdout();
-    const int status = songTestStatus(deviceText, readSongTestSettings(environment(std::move(variables))), std::cout, operations);
-    return testing::internal::GetCapturedStdout() + "status " + std::to_string(status);
-}
+// Plays the virtual "Studio 8" for as long as the song test waits, losing the device once it has played `loseAt`
+// seconds; gives the test's lines and the player's own, then its status and the seconds the device played.
+class SongTestMode : public VirtualDevices {
+protected:
+    void SetUp() override {
+        VirtualDevices::SetUp();
+        backend->addDevice("Studio 8", 8);
+    }
+    std::string songTest(std::string_view deviceText, Variables variables, double loseAt = INFINITY) {
+        backend->clearRecording("Studio 8");
+        SongTestOperations operations = SongTestOperations::system();
+        operations.sleep = [&](double seconds) {
+            if (backend->recordedFrames("Studio 8") >= loseAt * 48000) backend->removeDevice("Studio 8");
+            backend->render("Studio 8", static_cast<std::size_t>(std::llround(seconds * 48000)));
+        };
+        testing::internal::CaptureStdout();
+        const int status = songTestStatus(deviceText, readSongTestSettings(environment(std::move(variables))), std::cout, operations);
+        std::ostringstream played;
+        played << "status " << status << ", played " << backend->recordedFrames("Studio 8") / 48000.0 << " s";
+        return testing::internal::GetCapturedStdout() + played.str();
+    }
+};
 
-using SongTestMode = VirtualDevices;
 
 } // namespace
 
@@ -120,24 +133,26 @@ TEST(DeviceTestMode, ListsEveryDeviceAndTonesTheFirstMatchOnTheChannelFromOne) {
     EXPECT_EQ(tone("studio", {}, nullptr), listing + noStudio);
 }
 
-TEST_F(SongTestMode, RestatesTheSongPlaysItAndWaitsForItsEndOrTheStopTime) {
-    backend->addDevice("Studio 8", 8);
+TEST_F(SongTestMode, RestatesTheSongPlaysItAndWaitsUntilTheDeviceHasPlayedItsEndOrTheStopTime) {
     const std::string start = "Targeting Studio 8 \xE2\x80\x94 click ch [5], guide ch [7], ";
     const std::string sections = "sections: In(2) V(4) Ch(4) Out(2)", listen = "Listen now...\nBuilt ";
     const std::string song =
         start + "100bpm, 4/4, 2-bar count-in, " + sections + ".\n" + listen + "75 events (click + guide), 33.60s total.\n";
-    EXPECT_EQ(songTest("Studio", {}), song + "(wait 35.6)\nDone.\nstatus 0");
+    EXPECT_EQ(songTest("Studio", {}), song + "Done.\nstatus 0, played 35.6 s");
     EXPECT_EQ(songTest("Studio", {{"STOP_AT", "5"}, {"TEMPO", " 120"}}),
-              song + "(wait 5)\nStopping early at 5.0s...\n(wait 2)\nDone.\nstatus 0");
+              song + "Stopping early at 5.0s...\nDone.\nstatus 0, played 5 s");  // no stream after the stop
     // The pad is named only with a key; a start section from 1 on is named and skips the count-in.
     EXPECT_EQ(songTest("Studio", {{"PAD_KEY", "G"}, {"PAD_CHANNEL", "3"}, {"START_SECTION", "1"}, {"TEMPO", "90.9"}}),
               start + "pad ch [3] key G, 90bpm, 4/4, 2-bar count-in, " + sections + ", starting at section 1.\n" + listen +
                   "57 events (click + guide), 29.04s total (starting at section 1, skipping the count-in).\n"
-                  "(wait 31.0429)\nDone.\nstatus 0");
+                  "Done.\nstatus 0, played 31.0429 s");
     EXPECT_EQ(songTest("Studio", {{"CLICK_CHANNEL", "x"}, {"GUIDE_CHANNEL", "2"}, {"PAD_CHANNEL", "3"}, {"SECTIONS", "none"},
                                   {"START_SECTION", "-1"}, {"BEATS_PER_BAR", "3"}, {"COUNT_IN_BARS", "1"}, {"STOP_AT", "x"}}),
               "Targeting Studio 8 \xE2\x80\x94 click ch [], guide ch [2], 100bpm, 3/4, 1-bar count-in, sections: .\n" +
-                  listen + "3 events (click + guide), 1.80s total.\n(wait 3.8)\nDone.\nstatus 0");
-    EXPECT_EQ(songTest("Studio", {{"TEST_CHANNELS", "0"}}), song + "FAILED: Couldn't build 0-channel layout\nstatus 1");
-    EXPECT_EQ(songTest("studio", {}), noStudio);
+                  listen + "3 events (click + guide), 1.80s total.\nDone.\nstatus 0, played 3.8 s");
+    EXPECT_EQ(songTest("Studio", {{"TEST_CHANNELS", "0"}}), song + "FAILED: Couldn't build 0-channel layout\nstatus 1, played 0 s");
+    EXPECT_EQ(songTest("studio", {}), noStudio + ", played 0 s");
+    // A device lost midway fails the test at once.
+    EXPECT_EQ(songTest("Studio", {}, 3), song + "FAILED: Lost the output device Studio 8 (virtual:Studio 8): it was "
+                                                "unplugged, or its audio server stopped\nstatus 1, played 3 s");
 }

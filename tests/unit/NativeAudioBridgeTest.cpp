@@ -1,6 +1,7 @@
 #include "CadenzoPlayer/bridge/NativeAudioBridge.hpp"
 
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
+#include "CadenzoPlayer/dispatch/ManualClock.hpp"
 #include "Eventually.hpp"
 #include "VirtualDeviceFixture.hpp"
 
@@ -180,6 +181,30 @@ TEST_F(BridgeTest, ToneStillPlaysWhenThePageGoesBeforeItEndsAndNothingIsDelivere
     gate.set_value();
     ASSERT_TRUE(runUntil([&] { return held.expired(); }));
     EXPECT_EQ(sounding(), "Stage:2 ");
+}
+
+TEST_F(BridgeTest, ALostDeviceIsToldUnaskedAndTheNextSongPlaysOnceItIsBack) {
+    ManualClock clock;
+    const std::string song = R"({"type":"playSong","deviceUid":"virtual:Studio","entries":[{"label":"A","bars":8}],)"
+                             R"("click":[1]})";
+    testing::internal::CaptureStdout();
+    for (int take = 0; take < 2; ++take) {
+        bridge->handleMessageText(song);
+        ASSERT_TRUE(runUntil([&] { return page->results.size() == 2u * take + 1; }));
+        EXPECT_EQ(page->results.back()["ok"], true);
+        backend->clearRecording("Studio");
+        backend->render("Studio", 48000);
+        EXPECT_EQ(sounding(), "Studio:1 ");
+        clock.advance(SongPlayer::deviceWatchSeconds);  // the watch goes on while the device is there
+        ASSERT_TRUE(bridge->player()->state().engine);
+        backend->removeDevice("Studio");
+        clock.advance(SongPlayer::deviceWatchSeconds);
+        ASSERT_TRUE(runUntil([&] { return page->results.size() == 2u * take + 2; }));
+        EXPECT_EQ(page->results.back(), (json{{"type", "deviceLost"}, {"deviceUid", "virtual:Studio"}}));
+        EXPECT_FALSE(bridge->player()->state().engine);
+        backend->addDevice("Studio", 2);
+    }
+    testing::internal::GetCapturedStdout();
 }
 
 TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) {

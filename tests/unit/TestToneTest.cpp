@@ -27,8 +27,8 @@ TEST_F(TestTone, SoundsOnTheChosenChannelOfTheSmallerOfTheDeviceAndTheRequestFor
     backend->addDevice("Studio", 2);
     EXPECT_EQ(play("Studio", 2, 1, 2), "no error");
     // Played while the wait lasts; the engine stopped before returning.
-    EXPECT_EQ(std::tuple(waits, streamOpenDuringWait, backend->isStreamOpen("Studio")),
-              std::tuple(std::vector<double>{1.5}, true, false));
+    EXPECT_EQ(std::tuple(backend->recordedFrames("Studio"), streamOpenDuringWait, backend->isStreamOpen("Studio")),
+              std::tuple(72000u, true, false));
     const auto recorded = backend->recording("Studio");
     // 440 Hz at a quarter of full scale for 1.2 s, with fades of 500 frames in and out.
     for (const auto& [frame, value] : {std::pair{0, 0.0f}, {1, 2.87820149e-05f}, {250, 0.120740727f}, {500, -0.125f},
@@ -68,4 +68,22 @@ TEST_F(TestTone, FailuresCarryTheirCodeAndPlayNothing) {
     EXPECT_EQ(play("Locked", 2, 0, 2),
               "AudioEngine 4: Could not open output device virtual:Locked: the device is busy");
     EXPECT_TRUE(waits.empty());
+}
+
+TEST_F(TestTone, ADeviceThatFallsSilentOrGoesAwayIsLostWithinTheNextSteps) {
+    backend->addDevice("A", 2);
+    double waited = 0;
+    const auto play = [&](const std::function<void()>& duringWait) {
+        waited = 0;
+        return errorText([&] {
+            Devices::playTestTone(idOf("A"), 2, 0, 2, [&](double seconds) { waited += seconds, duringWait(); });
+        });
+    };
+    const std::string lost = "CoreAudioDevices 5: Lost the output device A (virtual:A): it was unplugged, or its "
+                             "audio server stopped";
+    EXPECT_EQ(play([] {}), lost);  // nothing asks for audio
+    EXPECT_NEAR(waited, 2.0, 0.06);
+    EXPECT_EQ(play([&] { backend->removeDevice("A"); }), lost);
+    EXPECT_NEAR(waited, 0.05, 1e-9);
+    EXPECT_FALSE(backend->isStreamOpen("A"));
 }
