@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The web host under a virtual X display, in the program and in host_probe (which builds the same host):
-#   web_host.sh self_test | control_page | missing_page | failed_loads | window
+#   web_host.sh self_test | control_page | missing_page | failed_loads | window | device_lost
 # HOST_PROBE and NODE name programs as PLAYER and WAV_CHECK do.
 set -uo pipefail
 : "${HOST_PROBE:?}" "${NODE:?}"
@@ -81,6 +81,13 @@ scenario_window() {
     "host_probe: web view 900x700" \
     'host_probe: window "CadenzoPlayer (bridge prototype)" 1000x600 at 190,162, resizable' \
     "host_probe: web view 1000x600"
+}
+
+# The JACK server goes while the bundled page plays a song, and comes back (device-lost-drive.js).
+scenario_device_lost() {
+  play --kill-server-once-playing --restart-server --timeout 60 -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$HOST_PROBE" \
+    --scenario "$here/../page/ui-helpers.js" --scenario "$here/device-lost-drive.js" --timeout 50
+  expect_status 0
 }
 
 run_scenario "${1:-}"
