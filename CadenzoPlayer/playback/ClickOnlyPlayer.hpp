@@ -23,9 +23,9 @@ enum class ClickTrackError : int {
 // Plays a metronome alone on `channels` (0-based) of a device through a
 // private engine with an output of min(deviceChannelCount,
 // requestedChannelCount) channels at the engine rate, and returns once the
-// device has played the last click and its ring-out (total + 0.3 s). Prints "Built <n> click events,
-// <total>s total." before touching the device. Throws cadenzo::Error, domain
-// "ClickTrack":
+// device has played the last click and its ring-out (total + 0.3 s). Prints
+// "Built <n> click events, <total>s total." before touching the device.
+// Throws cadenzo::Error, domain "ClickTrack":
 //   1 "No underlying AudioUnit"              no device layer to select with
 //   2 "Couldn't select device: <s>"          the device could not be selected
 //   3 "Couldn't build <n>-channel layout"    n not within 1 to 65535

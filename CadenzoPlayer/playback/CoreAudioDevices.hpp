@@ -34,7 +34,8 @@ enum class TestToneError : int {
 
 // Plays the tone on one channel of a device through a private engine with an
 // output of min(deviceChannelCount, requestedChannelCount) channels, and
-// returns once the device has played 1.5 s of it. Throws cadenzo::Error, domain "CoreAudioDevices":
+// returns once the device has played 1.5 s of it. Throws cadenzo::Error,
+// domain "CoreAudioDevices":
 //   1 "No underlying AudioUnit"              no device layer to select with
 //   2 "setSinkId equivalent failed: <s>"     the device could not be selected
 //   3 "Could not build <N>-channel layout"   N not within 1 to 65535
