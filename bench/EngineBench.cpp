@@ -32,7 +32,10 @@ public:
         return std::make_unique<Stream>(rate_);
     }
 
-    void renderBlock(float* const* channels) { callback_->renderDevice(channels, channelCount, blockFrames); }
+    void renderBlock(float* const* channels) {
+        callback_->renderDevice(channels, channelCount, blockFrames, clock_);
+        clock_ += blockFrames;
+    }
 
 private:
     struct Stream final : DeviceStream {
@@ -45,6 +48,7 @@ private:
     };
 
     double rate_;
+    std::int64_t clock_ = 0;
     DeviceRenderCallback* callback_ = nullptr;
 };
 

@@ -22,6 +22,14 @@ public:
         nodes.release();
     }
 
+    void skip(std::int64_t frames) noexcept override {
+        const std::uint64_t released = gate->released.load(std::memory_order_acquire);
+        if (const NodeList* list = nodes.acquire()) {
+            for (const auto& node : *list) node->skip(frames, released);
+        }
+        nodes.release();
+    }
+
     std::shared_ptr<StartGate> gate = std::make_shared<StartGate>();
     SnapshotPublisher<NodeList> nodes;
     std::atomic<std::uint32_t> outputChannels{0};

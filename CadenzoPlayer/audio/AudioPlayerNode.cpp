@@ -210,4 +210,11 @@ void AudioPlayerNode::render(float* const* out, std::uint32_t channels, std::uin
     played_.store(blockEnd, std::memory_order_relaxed);
 }
 
+void AudioPlayerNode::skip(std::int64_t frames, std::uint64_t releasedStarts) noexcept {
+    // With no channels a block only moves the timeline on.
+    for (; frames > 0; frames -= UINT32_MAX) {
+        render(nullptr, 0, static_cast<std::uint32_t>(std::min<std::int64_t>(frames, UINT32_MAX)), releasedStarts);
+    }
+}
+
 } // namespace cadenzo

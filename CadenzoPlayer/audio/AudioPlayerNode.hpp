@@ -70,6 +70,8 @@ private:
 
     // Render side; the thread that renders the engine owns all of it.
     void render(float* const* out, std::uint32_t channels, std::uint32_t frames, std::uint64_t releasedStarts) noexcept;
+    // The frames a device skipped: the timeline moves on by them unheard.
+    void skip(std::int64_t frames, std::uint64_t releasedStarts) noexcept;
     void applyCommand(Command* command) noexcept;
     void insertScheduled(Command* command) noexcept;
     void unlinkScheduled(Command* command) noexcept;

@@ -18,10 +18,14 @@ struct BackendDevice {
 };
 
 // Called on the device's real-time thread with one array per device channel.
-// Implementations must not lock, allocate, free or block.
+// `deviceFrame` is the device clock at the block's first frame, counted from
+// the stream's first block: a block follows on from the one before unless the
+// device skipped cycles (an xrun), which shows as a jump. Implementations must
+// not lock, allocate, free or block.
 class DeviceRenderCallback {
 public:
-    virtual void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames) noexcept = 0;
+    virtual void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames,
+                              std::int64_t deviceFrame) noexcept = 0;
 
 protected:
     ~DeviceRenderCallback() = default;

@@ -38,6 +38,7 @@ public:
         backend_ = backend;
         auto stream = backend->openStream(uid_, engineSampleRate, *this);
         channelCount_ = stream->channelCount();
+        engineFramesPerDeviceFrame_ = engineSampleRate / stream->sampleRate();
         if (limited) limiter_ = std::make_unique<OutputLimiter>(channelCount_, stream->sampleRate());
         if (stream->sampleRate() != engineSampleRate) {
             resampler_ =
@@ -71,9 +72,12 @@ public:
         engines_.collect();
     }
 
-    void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames) noexcept override {
+    void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames,
+                      std::int64_t deviceFrame) noexcept override {
         for (std::uint32_t c = 0; c < channelCount; ++c) std::memset(channels[c], 0, frames * sizeof(float));
         const EngineList* engines = engines_.acquire();
+        if (nextFrame_ >= 0 && deviceFrame > nextFrame_ && engines) skip(*engines, deviceFrame - nextFrame_);
+        nextFrame_ = deviceFrame + frames;
         if (engines && !engines->empty()) {
             if (resampler_) {
                 if (channelCount == channelCount_) {
@@ -90,6 +94,15 @@ public:
 
 private:
     using EngineList = std::vector<std::shared_ptr<EngineRenderer>>;
+
+    // The engines run at their own rate behind a resampler: the skipped
+    // device frames are carried over in engine frames, the fraction kept.
+    void skip(const EngineList& engines, std::int64_t deviceFrames) noexcept {
+        skipped_ += static_cast<double>(deviceFrames) * engineFramesPerDeviceFrame_;
+        const auto frames = static_cast<std::int64_t>(skipped_);
+        skipped_ -= static_cast<double>(frames);
+        for (const auto& engine : engines) engine->skip(frames);
+    }
 
     static void mix(const EngineList& engines, float* const* channels, std::uint32_t channelCount,
                     std::uint32_t frames) noexcept {
@@ -112,7 +125,12 @@ private:
     std::unique_ptr<Resampler> resampler_;
     std::unique_ptr<OutputLimiter> limiter_;
     std::uint32_t channelCount_ = 0;
+    double engineFramesPerDeviceFrame_ = 1.0;
     SnapshotPublisher<EngineList> engines_;
+    // Render thread only: where the next block should begin, and skipped
+    // engine frames not yet whole.
+    std::int64_t nextFrame_ = -1;
+    double skipped_ = 0.0;
 };
 
 DeviceLayer::DeviceLayer() = default;

@@ -19,6 +19,9 @@ class EngineRenderer {
 public:
     virtual ~EngineRenderer() = default;
     virtual void renderAdding(float* const* channels, std::uint32_t channelCount, std::uint32_t frames) noexcept = 0;
+    // Frames (at the engine rate) the device skipped: its timelines move on
+    // by them without sounding, so that what follows keeps its place.
+    virtual void skip(std::int64_t frames) noexcept = 0;
 };
 
 class DeviceOutput;

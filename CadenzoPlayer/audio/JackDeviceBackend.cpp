@@ -118,7 +118,14 @@ private:
         for (std::size_t i = 0; i < self->ports_.size(); ++i) {
             self->buffers_[i] = static_cast<float*>(jack_port_get_buffer(self->ports_[i], frames));
         }
-        self->callback_.renderDevice(self->buffers_.data(), static_cast<std::uint32_t>(self->buffers_.size()), frames);
+        // The server's frame time, unwrapped from 32 bits: cycles the server
+        // skipped move it on, so the grid stays where the device is.
+        const jack_nframes_t now = jack_last_frame_time(self->client_);
+        if (self->clockStarted_) self->clock_ += static_cast<jack_nframes_t>(now - self->lastFrameTime_);
+        self->clockStarted_ = true;
+        self->lastFrameTime_ = now;
+        self->callback_.renderDevice(self->buffers_.data(), static_cast<std::uint32_t>(self->buffers_.size()), frames,
+                                     self->clock_);
         return 0;
     }
 
@@ -133,6 +140,10 @@ private:
     jack_nframes_t sampleRate_ = 0;
     bool active_ = false;
     std::atomic<bool> failed_{false};
+    // Render thread only.
+    bool clockStarted_ = false;
+    jack_nframes_t lastFrameTime_ = 0;
+    std::int64_t clock_ = 0;
 };
 
 } // namespace

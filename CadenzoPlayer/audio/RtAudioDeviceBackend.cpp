@@ -109,7 +109,9 @@ private:
         auto* base = static_cast<float*>(output);
         for (std::size_t c = 0; c < self->channels_.size(); ++c) self->channels_[c] = base + c * frames;
         const auto count = static_cast<std::uint32_t>(self->channels_.size());
-        self->callback_.renderDevice(self->channels_.data(), count, frames);
+        // No server clock here: the stream's own count of frames.
+        self->callback_.renderDevice(self->channels_.data(), count, frames, self->clock_);
+        self->clock_ += frames;
         return 0;
     }
 
@@ -117,6 +119,7 @@ private:
     DeviceRenderCallback& callback_;
     std::unique_ptr<RtAudio> audio_;
     std::vector<float*> channels_;
+    std::int64_t clock_ = 0;  // render thread only
     double sampleRate_ = 0;
     std::atomic<bool> started_{false};
 };

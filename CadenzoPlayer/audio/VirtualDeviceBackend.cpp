@@ -80,10 +80,18 @@ public:
         ensureBlock(block);
         while (frames > 0) {
             const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(frames, block));
-            callback_.renderDevice(pointers_.data(), channelCount_, count);
+            callback_.renderDevice(pointers_.data(), channelCount_, count, clock_);
+            clock_ += count;
             State::record(device, buffers_, count);
             frames -= count;
         }
+    }
+
+    // Called with the state locked: the device's clock moves on without a
+    // callback, as in an xrun, and it records silence meanwhile.
+    void skipLocked(State::Device& device, std::size_t frames) {
+        clock_ += static_cast<std::int64_t>(frames);
+        for (auto& channel : device.recording) channel.resize(channel.size() + frames, 0.0f);
     }
 
 private:
@@ -102,7 +110,8 @@ private:
         auto due = clock::now();
         while (running_) {
             if (!failed_) {
-                callback_.renderDevice(pointers_.data(), channelCount_, block);
+                callback_.renderDevice(pointers_.data(), channelCount_, block, clock_);
+                clock_ += block;
                 std::lock_guard lock(state_->mutex);
                 if (State::Device* device = state_->find(name_)) State::record(*device, buffers_, block);
             }
@@ -118,6 +127,7 @@ private:
     double sampleRate_;
     std::vector<std::vector<float>> buffers_;
     std::vector<float*> pointers_;
+    std::int64_t clock_ = 0;  // the rendering thread's
     std::atomic<bool> started_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> running_{false};
@@ -192,6 +202,14 @@ bool VirtualDeviceBackend::render(const std::string& name, std::size_t frames) {
     if (!device || !device->stream) return false;
     if (!device->stream->canRender()) return false;
     device->stream->renderLocked(*device, frames);
+    return true;
+}
+
+bool VirtualDeviceBackend::skip(const std::string& name, std::size_t frames) {
+    std::lock_guard lock(state_->mutex);
+    State::Device* device = state_->find(name);
+    if (!device || !device->stream || !device->stream->canRender()) return false;
+    device->stream->skipLocked(*device, frames);
     return true;
 }
 

@@ -39,6 +39,9 @@ public:
     // On-demand mode: plays `frames` frames on the device, in blocks of the
     // block size. False when no running stream is open on it.
     bool render(const std::string& name, std::size_t frames);
+    // On-demand mode: the device skips `frames` frames, as in an xrun: its
+    // clock moves on, nothing is asked for them and they record as silence.
+    bool skip(const std::string& name, std::size_t frames);
     void setBlockFrames(std::uint32_t frames);
 
     // What the device received, one sample array per channel.

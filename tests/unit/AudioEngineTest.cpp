@@ -261,6 +261,31 @@ TEST_F(Engine, DevicesComeAndGoCleanlyAndTheDefaultPlaysWithoutASelection) {
     EXPECT_EQ(errorText([&] { first.start(); }), "AudioEngine 1: No audio device layer is available");
 }
 
+TEST_F(Engine, WhatADeviceSkipsIsLostButEverythingAfterKeepsItsFrameAtAnyRate) {
+    auto ticks = PcmBuffer::make({48000, 1}, 96000);
+    ticks->setFrameLength(96000);
+    float* tick = ticks->writableChannel(0);
+    tick[4800] = tick[28800] = tick[52800] = tick[91200] = 1.0f;  // 0.1, 0.6, 1.1 and 1.9 s
+    for (const long rate : {48000L, 44100L}) {
+        const std::string name = std::to_string(rate);
+        backend->addDevice(name, 1, static_cast<double>(rate));
+        AudioEngine engine;
+        auto node = startEngine(engine, name, 1);
+        node->scheduleBuffer(ticks, 0);
+        node->play();
+        render(name, rate / 2);
+        backend->skip(name, rate / 4);  // an xrun from 0.5 to 0.75 s
+        render(name, rate * 2 - rate / 2 - rate / 4);
+        const auto recorded = backend->recording(name)[0];
+        std::vector<long> heard;
+        for (long frame = 1; frame + 1 < static_cast<long>(recorded.size()); ++frame)
+            if (std::abs(recorded[frame]) > 0.5f && std::abs(recorded[frame]) >= std::abs(recorded[frame - 1]) &&
+                std::abs(recorded[frame]) > std::abs(recorded[frame + 1]))
+                heard.push_back(frame);
+        EXPECT_EQ(heard, (std::vector<long>{rate / 10, rate * 11 / 10, rate * 19 / 10})) << name;
+    }
+}
+
 TEST_F(Engine, DevicesAtOtherRatesKeepLevelAndTimingToTheSampleHoweverTheySliceTheirBlocks) {
     auto tone = PcmBuffer::make({48000, 2}, 96000);  // a sine, and ticks a second apart
     tone->setFrameLength(96000);

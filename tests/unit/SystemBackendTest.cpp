@@ -13,7 +13,7 @@ using namespace cadenzo;
 namespace {
 
 struct NullCallback final : DeviceRenderCallback {
-    void renderDevice(float* const*, std::uint32_t, std::uint32_t) noexcept override {}
+    void renderDevice(float* const*, std::uint32_t, std::uint32_t, std::int64_t) noexcept override {}
 } nullCallback;
 
 } // namespace
