@@ -60,6 +60,7 @@ int songTestStatus(std::string_view deviceText, const SongTestSettings& settings
             waitFor(*settings.stopAt);
             out << "Stopping early at " << formatSeconds(*settings.stopAt) << "s...\n" << std::flush;
             player->stop();
+            player->state();  // the stop has been taken up; now the pad's fade rings out
             operations.sleep(2.0);
         } else {
             waitFor(total + SongPlayer::autoStopMarginSeconds);
