@@ -1,8 +1,8 @@
-#include "CadenzoPlayer/bridge/WebHost.hpp"
 #include "CadenzoPlayer/launch/ClickTestMode.hpp"
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
+#include "CadenzoPlayer/launch/WindowModule.hpp"
 
 int main() {
     using cadenzo::LaunchMode;
@@ -11,9 +11,7 @@ int main() {
     case LaunchMode::songTest: cadenzo::runSongTest(deviceText);
     case LaunchMode::clickTest: cadenzo::runClickTest(deviceText);
     case LaunchMode::deviceTest: cadenzo::runDeviceTest(deviceText);
-    case LaunchMode::webHost:
-        cadenzo::runWebHost();
-        return 0;
+    case LaunchMode::webHost: return cadenzo::runWindowModule();
     }
     return 1;
 }

@@ -67,7 +67,7 @@ void checkPlayable(const SongSettings& song, std::int64_t totalChannels) {
     }
     const double beats = bars * static_cast<double>(song.beatsPerBar);
     if (beats > mostBeats || beats * secondsPerBeat(song.tempo) > SongPlayer::longestSongSeconds) {
-        refuse("Song too long to schedule: more than one hour");
+        refuse("Song too long to schedule: more than 24 hours");
     }
 }
 
@@ -128,6 +128,13 @@ struct SongPlayer::Nodes {
     AudioPlayerNodePtr guide = std::make_shared<AudioPlayerNode>();
     AudioPlayerNodePtr pad = std::make_shared<AudioPlayerNode>();
     AudioFormat format;
+};
+
+// The pad's windows are rendered on the player's queue as the device plays,
+// a few seconds ahead: a late feed has that long before anything is missed.
+struct SongPlayer::PadFeed {
+    std::unique_ptr<PadPlayer::PadStream> stream;
+    std::uint32_t next = 0;  // the first frame not yet scheduled
 };
 
 std::shared_ptr<SongPlayer> SongPlayer::make(std::ostream& log) {
@@ -202,17 +209,46 @@ void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, double t
     const std::string& padKey = *song.padKey;
     const double secondsPerBar = barDuration(song.tempo, song.beatsPerBar);
     const std::optional<int> key = parseKey(padKey);
-    const PcmBufferPtr padBuffer =
-        !song.padChords || !key
-            ? PadPlayer::makeDronePad(padKey, secondsPerBar, totalDuration, nodes.format, song.padChannels)
-            : PadPlayer::renderPad(padKey, secondsPerBar, totalDuration, nodes.format, song.padChannels, countIn,
-                                   playedChords(song, *key, startBar));
-    if (!padBuffer) {
+    auto feed = std::make_shared<PadFeed>();
+    feed->stream = !song.padChords || !key
+                       ? PadPlayer::PadStream::drone(padKey, secondsPerBar, totalDuration, nodes.format,
+                                                     song.padChannels)
+                       : PadPlayer::PadStream::chart(padKey, secondsPerBar, totalDuration, nodes.format,
+                                                     song.padChannels, countIn, playedChords(song, *key, startBar));
+    if (!feed->stream || !feedPad(*nodes.pad, *feed)) {
         log_ << "Pad: couldn't build a buffer for key '" << shortForLog(padKey) << "'.\n" << std::flush;
         return;
     }
-    nodes.pad->scheduleBuffer(padBuffer, 0);
     nodes.pad->play();
+    keepFeedingPad(nodes.pad, feed);
+}
+
+bool SongPlayer::feedPad(AudioPlayerNode& node, PadFeed& feed) {
+    constexpr std::uint32_t window = 12 * PadPlayer::PadStream::windowAlignment;  // about a second
+    const double ahead = static_cast<double>(node.playedFrames()) + padLeadSeconds * engineSampleRate;
+    while (feed.next < feed.stream->frameCount() && static_cast<double>(feed.next) < ahead) {
+        const std::uint32_t count = std::min(window, feed.stream->frameCount() - feed.next);
+        PcmBufferPtr buffer = feed.stream->render(feed.next, count);
+        if (!buffer) return false;
+        node.scheduleBuffer(std::move(buffer), feed.next);
+        feed.next += count;
+    }
+    return true;
+}
+
+void SongPlayer::keepFeedingPad(const AudioPlayerNodePtr& node, const std::shared_ptr<PadFeed>& feed) {
+    if (feed->next >= feed->stream->frameCount()) return;
+    afterWeak(queue_, padFeedSeconds, weak_from_this(),
+              [weakNode = std::weak_ptr(node), feed](SongPlayer& player) {
+                  // Until the pad has been stopped or its engine retired.
+                  const AudioPlayerNodePtr pad = weakNode.lock();
+                  if (!pad || !pad->isPlaying()) return;
+                  if (!feedPad(*pad, *feed)) {
+                      player.log_ << "Pad: out of memory; the rest of the pad is left out.\n" << std::flush;
+                      return;
+                  }
+                  player.keepFeedingPad(pad, feed);
+              });
 }
 
 void SongPlayer::armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration) {

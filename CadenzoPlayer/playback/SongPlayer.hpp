@@ -75,8 +75,11 @@ public:
     static constexpr double autoStopMarginSeconds = 2.0;
     // How often a playing song's device is checked.
     static constexpr double deviceWatchSeconds = 0.2;
-    // Longer songs would hold too much pad audio to render ahead.
-    static constexpr double longestSongSeconds = 3600.0;
+    // Far beyond any set; sample times and the pad's frame count stay in range.
+    static constexpr double longestSongSeconds = 24 * 3600.0;
+    // The pad is rendered this far ahead of the device, topped up this often.
+    static constexpr double padLeadSeconds = 4.0;
+    static constexpr double padFeedSeconds = 0.25;
 
     // What the player holds right now, read on its queue.
     struct State {
@@ -93,6 +96,9 @@ private:
     explicit SongPlayer(std::ostream& log);
 
     struct Nodes;
+    struct PadFeed;
+    static bool feedPad(AudioPlayerNode& node, PadFeed& feed);
+    void keepFeedingPad(const AudioPlayerNodePtr& node, const std::shared_ptr<PadFeed>& feed);
     double playOnQueue(const CoreAudioDevices::Device& device, const SongSettings& song);
     void startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
                   std::int64_t countIn);

@@ -187,16 +187,41 @@ struct Voice {
     float amplitude;
 };
 
-// One call's rendering. Every decision is taken on the same t = i / sampleRate
-// as the direct formula; only the frames where a decision changes are searched
-// for, so steady stretches need no per-frame division.
-class Renderer {
-public:
-    Renderer(float* out, std::uint32_t frames, double sampleRate, double fadeLength, const Envelope& envelope)
-        : out_(out), frames_(frames), sampleRate_(sampleRate), fadeLength_(fadeLength), envelope_(envelope),
-          steadyBegin_(frameFrom(envelope.steadyFrom)), steadyEnd_(frameFrom(envelope.steadyUntil)),
-          silentBegin_(frameFrom(envelope.silentFrom)), current_(chunkFrames), previous_(chunkFrames) {}
+} // namespace
 
+// The sound's rendering. Every decision is taken on the same t = i / sampleRate
+// as the direct formula; only the frames where a decision changes are searched
+// for, once, so steady stretches need no per-frame division.
+class Bank::Renderer {
+public:
+    Renderer(std::uint32_t frames, double sampleRate, std::span<const Layer> layers, double fadeLength,
+             Envelope envelope)
+        : frames_(frames), sampleRate_(sampleRate), fadeLength_(fadeLength), envelope_(std::move(envelope)),
+          steadyBegin_(frameFrom(envelope_.steadyFrom)), steadyEnd_(frameFrom(envelope_.steadyUntil)),
+          silentBegin_(frameFrom(envelope_.silentFrom)), current_(chunkFrames), previous_(chunkFrames) {
+        for (const Layer& layer : layers) addLayer(layer);
+        for (std::size_t a = 0; a < layers_.size(); ++a) {
+            const double start = starts_[a];
+            layerBegin_.push_back(a == 0 ? 0 : firstFrameWhere(frames_, sampleRate_, [&](double t) { return t >= start; }));
+            fadeEnd_.push_back(a == 0 ? 0 : firstFrameWhere(frames_, sampleRate_, [&](double t) {
+                return t - start >= fadeLength_;
+            }));
+        }
+    }
+
+    void render(float* out, std::uint32_t first, std::uint32_t count) {
+        const std::uint32_t last = std::min(first + count, std::min(frames_, silentBegin_));
+        // The layers sounding in the window: from the last one begun by its first frame.
+        auto begun = std::upper_bound(layerBegin_.begin(), layerBegin_.end(), first);
+        std::size_t a = begun == layerBegin_.begin() ? 0 : static_cast<std::size_t>(begun - layerBegin_.begin()) - 1;
+        for (; a < layers_.size() && layerBegin_[a] < last; ++a) {
+            const std::uint32_t next = a + 1 < layers_.size() ? layerBegin_[a + 1] : frames_;
+            renderLayer(out - first, a, std::max(layerBegin_[a], first), std::min(next, last));
+        }
+        finishStreaming();
+    }
+
+private:
     void addLayer(const Layer& layer) {
         std::vector<Voice> voices;
         voices.reserve(layer.partials.size());
@@ -205,20 +230,6 @@ public:
         layers_.push_back(std::move(voices));
     }
 
-    void render() {
-        std::vector<std::uint32_t> layerBegin(layers_.size(), 0);
-        for (std::size_t a = 1; a < layers_.size(); ++a) {
-            const double start = starts_[a];
-            layerBegin[a] = firstFrameWhere(frames_, sampleRate_, [&](double t) { return t >= start; });
-        }
-        for (std::size_t a = 0; a < layers_.size(); ++a) {
-            const std::uint32_t next = a + 1 < layers_.size() ? layerBegin[a + 1] : frames_;
-            renderLayer(a, layerBegin[a], std::min(next, silentBegin_));
-        }
-        finishStreaming();
-    }
-
-private:
     // The first frame whose time is not before `time`.
     std::uint32_t frameFrom(double time) const {
         return firstFrameWhere(frames_, sampleRate_, [&](double t) { return !(t < time); });
@@ -235,25 +246,21 @@ private:
         for (const Voice& v : layers_[layer]) sines_[v.sine].accumulate(v.amplitude, first, count, sampleRate_, sums);
     }
 
-    // Frames [begin, end) of layer a, the first of them crossfaded from layer a - 1.
-    void renderLayer(std::size_t a, std::uint32_t begin, std::uint32_t end) {
-        if (begin >= end) return;
-        std::uint32_t fadeEnd = begin;
-        if (a > 0) {
-            const double start = starts_[a];
-            fadeEnd = firstFrameWhere(frames_, sampleRate_, [&](double t) { return t - start >= fadeLength_; });
-            fadeEnd = std::clamp(fadeEnd, begin, end);
-        }
+    // Frames [begin, end) of layer a into out[begin, end), those before its
+    // fade's end crossfaded from layer a - 1. Chunks end on multiples of
+    // chunkFrames, so a frame's seed does not depend on the window.
+    void renderLayer(float* out, std::size_t a, std::uint32_t begin, std::uint32_t end) {
+        const std::uint32_t fadeEnd = std::clamp(fadeEnd_[a], begin, end);
         for (std::uint32_t first = begin; first < end;) {
             const bool crossfade = first < fadeEnd;
-            const std::uint32_t stop = crossfade ? fadeEnd : end;
-            const auto count = static_cast<std::size_t>(std::min<std::uint32_t>(stop - first, chunkFrames));
-            renderChunk(a, first, count, crossfade);
-            first += static_cast<std::uint32_t>(count);
+            const auto chunkEnd = static_cast<std::uint32_t>(first - first % chunkFrames + chunkFrames);
+            const std::uint32_t stop = std::min(crossfade ? fadeEnd : end, chunkEnd);
+            renderChunk(out, a, first, stop - first, crossfade);
+            first = stop;
         }
     }
 
-    void renderChunk(std::size_t a, std::uint32_t first, std::size_t count, bool crossfade) {
+    void renderChunk(float* out, std::size_t a, std::uint32_t first, std::size_t count, bool crossfade) {
         float* const current = current_.data();
         float* const previous = previous_.data();
         std::fill_n(current, count, 0.0f);
@@ -276,22 +283,21 @@ private:
                 j = crossfadeSteady(current, first, count, sampleRate_, start, fadeLength_, previous, current);
             }
             for (; j < count; ++j) current[j] = mixed(j, static_cast<double>(first + j) / sampleRate_);
-            storeStreaming(out_ + first, current, count);
+            storeStreaming(out + first, current, count);
             return;
         }
         for (std::size_t j = 0; j < count; ++j) {
             const std::uint32_t i = first + static_cast<std::uint32_t>(j);
             const double t = static_cast<double>(i) / sampleRate_;
             const double e = (i >= steadyBegin_ && i < steadyEnd_) ? 1.0 : envelope_.gain(t);
-            out_[i] = static_cast<float>(e * mixed(j, t));
+            out[i] = static_cast<float>(e * mixed(j, t));
         }
     }
 
-    float* out_;
     std::uint32_t frames_;
     double sampleRate_;
     double fadeLength_;
-    const Envelope& envelope_;
+    Envelope envelope_;
     std::uint32_t steadyBegin_;
     std::uint32_t steadyEnd_;
     std::uint32_t silentBegin_;  // from here on the gain is 0 and `out` keeps its zeros
@@ -299,17 +305,23 @@ private:
     std::map<double, std::size_t> sineOfFrequency_;
     std::vector<double> starts_;
     std::vector<std::vector<Voice>> layers_;
+    std::vector<std::uint32_t> layerBegin_;
+    std::vector<std::uint32_t> fadeEnd_;
     std::vector<float> current_;
     std::vector<float> previous_;
 };
 
-} // namespace
+Bank::Bank(std::uint32_t frames, double sampleRate, std::span<const Layer> layers, double crossfadeSeconds,
+           Envelope envelope)
+    : renderer_(std::make_unique<Renderer>(frames, sampleRate, layers, crossfadeSeconds, std::move(envelope))) {}
+
+Bank::~Bank() = default;
+
+void Bank::render(float* out, std::uint32_t first, std::uint32_t count) { renderer_->render(out, first, count); }
 
 void render(float* out, std::uint32_t frames, double sampleRate, std::span<const Layer> layers,
             double crossfadeSeconds, const Envelope& envelope) {
-    Renderer renderer(out, frames, sampleRate, crossfadeSeconds, envelope);
-    for (const Layer& layer : layers) renderer.addLayer(layer);
-    renderer.render();
+    Bank(frames, sampleRate, layers, crossfadeSeconds, envelope).render(out, 0, frames);
 }
 
 } // namespace cadenzo::OscillatorBank

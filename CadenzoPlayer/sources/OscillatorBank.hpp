@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -31,12 +32,33 @@ struct Envelope {
     std::function<double(double t)> gain;
 };
 
-// out[i] = gain(t) x the layer sounding at t = i / sampleRate, crossfaded
-// linearly from the layer before it for crossfadeSeconds after its start:
-// (1 - x) before + x after, x = float((t - start) / crossfadeSeconds).
-// Start times must ascend; the first layer sounds from frame 0 whatever its
-// own. Frames from silentFrom on keep what `out` held: pass it zeroed. Frames
-// are written with streaming stores, made visible before the call returns.
+// Frame i of a sound of `frames` frames is gain(t) x the layer sounding at
+// t = i / sampleRate, crossfaded linearly from the layer before it for
+// crossfadeSeconds after its start: (1 - x) before + x after,
+// x = float((t - start) / crossfadeSeconds). Start times must ascend; the
+// first layer sounds from frame 0 whatever its own.
+class Bank {
+public:
+    Bank(std::uint32_t frames, double sampleRate, std::span<const Layer> layers, double crossfadeSeconds,
+         Envelope envelope);
+    ~Bank();
+    Bank(const Bank&) = delete;
+    Bank& operator=(const Bank&) = delete;
+
+    // Frames [first, first + count) into out[0, count). Frames from silentFrom
+    // on keep what `out` held: pass it zeroed. A frame comes out the same
+    // whatever window renders it when windows begin on multiples of
+    // windowAlignment. Written with streaming stores, visible on return.
+    void render(float* out, std::uint32_t first, std::uint32_t count);
+
+    static constexpr std::uint32_t windowAlignment = 4096;
+
+private:
+    class Renderer;
+    std::unique_ptr<Renderer> renderer_;
+};
+
+// All `frames` frames at once.
 void render(float* out, std::uint32_t frames, double sampleRate, std::span<const Layer> layers,
             double crossfadeSeconds, const Envelope& envelope);
 

@@ -14,32 +14,23 @@ namespace {
 
 constexpr double twoPi = 2.0 * std::numbers::pi;
 
-struct PadTarget {
-    std::shared_ptr<PcmBuffer> buffer;
-    float* samples = nullptr;  // null when no listed channel exists
-    int key = 0;
-};
-
-std::optional<PadTarget> prepareBuffer(std::string_view keyName, double secondsPerBar, double duration,
-                                       const AudioFormat& format, std::span<const std::int64_t> channels) {
-    const auto key = parseKey(keyName);
-    if (!key) return std::nullopt;
+// The pad's length for a usable key and times.
+std::optional<std::uint32_t> checkedFrames(std::string_view keyName, double secondsPerBar, double duration,
+                                           double sampleRate) {
+    if (!parseKey(keyName)) return std::nullopt;
     if (!std::isfinite(secondsPerBar) || secondsPerBar < 0.0) return std::nullopt;
-    const auto frames = padFrameCount(duration, format.sampleRate);
-    if (!frames) return std::nullopt;
-    auto routed = makeRoutedBuffer(format, *frames, channels);
-    if (!routed) return std::nullopt;
-    return PadTarget{routed->buffer, routed->samples, *key};
+    return padFrameCount(duration, sampleRate);
 }
 
-// Renders `layers` under the pad's envelope into the target's samples.
-void renderLayers(const PadTarget& target, double sampleRate, double secondsPerBar, double duration,
-                  std::span<const OscillatorBank::Layer> layers) {
-    // Silent once the release is over, unless the fade-in of a song shorter than a bar is still going.
-    const OscillatorBank::Envelope gain{secondsPerBar, duration, std::max(secondsPerBar, duration + releaseSeconds),
-                                        [=](double t) { return envelope(t, secondsPerBar, duration); }};
-    OscillatorBank::render(target.samples, target.buffer->frameCapacity(), sampleRate, layers,
-                           crossfadeLength(secondsPerBar), gain);
+// The pad's envelope for the oscillator bank: silent once the release is over,
+// unless the fade-in of a song shorter than a bar is still going.
+OscillatorBank::Envelope padEnvelope(double secondsPerBar, double duration) {
+    return {secondsPerBar, duration, std::max(secondsPerBar, duration + releaseSeconds),
+            [=](double t) { return envelope(t, secondsPerBar, duration); }};
+}
+
+PcmBufferPtr wholePad(std::unique_ptr<PadStream> stream) {
+    return stream ? stream->render(0, stream->frameCount()) : nullptr;
 }
 
 } // namespace
@@ -122,31 +113,35 @@ float chordSample(std::optional<int> bass, std::span<const int> voicing, double 
     return gain * sum;
 }
 
-PcmBufferPtr makeDronePad(std::string_view key, double secondsPerBar, double duration, const AudioFormat& format,
-                          std::span<const std::int64_t> channels) {
-    auto target = prepareBuffer(key, secondsPerBar, duration, format, channels);
-    if (!target) return nullptr;
-    if (!target->samples) return target->buffer;
+PadStream::PadStream(const AudioFormat& format, std::span<const std::int64_t> channels, std::uint32_t frames)
+    : format_(format), channels_(channels.begin(), channels.end()), frames_(frames) {}
 
-    const double base = 440.0 * std::exp2((target->key - 21) / 12.0);
+PadStream::~PadStream() = default;
+
+std::unique_ptr<PadStream> PadStream::drone(std::string_view key, double secondsPerBar, double duration,
+                                            const AudioFormat& format, std::span<const std::int64_t> channels) {
+    const auto frames = checkedFrames(key, secondsPerBar, duration, format.sampleRate);
+    if (!frames) return nullptr;
+    const double base = 440.0 * std::exp2((*parseKey(key) - 21) / 12.0);
     OscillatorBank::Layer layer;
     for (std::size_t j = 0; j < dronePartialOffsets.size(); ++j) {
         const double detune = (static_cast<double>(j) - 2.0) * droneDetuneCents;
         const double frequency = base * std::exp2(dronePartialOffsets[j] / 12.0) * std::exp2(detune / 1200.0);
         layer.partials.push_back({frequency, voiceAmplitude});
     }
-    renderLayers(*target, format.sampleRate, secondsPerBar, duration, std::span(&layer, 1));
-    return target->buffer;
+    std::unique_ptr<PadStream> stream(new PadStream(format, channels, *frames));
+    stream->bank_ = std::make_unique<OscillatorBank::Bank>(*frames, format.sampleRate, std::span(&layer, 1),
+                                                           crossfadeLength(secondsPerBar),
+                                                           padEnvelope(secondsPerBar, duration));
+    return stream;
 }
 
-PcmBufferPtr renderPad(std::string_view key, double secondsPerBar, double duration, const AudioFormat& format,
-                       std::span<const std::int64_t> channels, std::int64_t countInBars,
-                       std::span<const std::optional<PadChord>> chords) {
-    auto target = prepareBuffer(key, secondsPerBar, duration, format, channels);
-    if (!target) return nullptr;
-    if (!target->samples) return target->buffer;
-
-    const std::vector<Segment> segments = buildPadSegments(target->key, secondsPerBar, countInBars, chords);
+std::unique_ptr<PadStream> PadStream::chart(std::string_view key, double secondsPerBar, double duration,
+                                            const AudioFormat& format, std::span<const std::int64_t> channels,
+                                            std::int64_t countInBars, std::span<const std::optional<PadChord>> chords) {
+    const auto frames = checkedFrames(key, secondsPerBar, duration, format.sampleRate);
+    if (!frames) return nullptr;
+    const std::vector<Segment> segments = buildPadSegments(*parseKey(key), secondsPerBar, countInBars, chords);
     std::vector<OscillatorBank::Layer> layers;
     layers.reserve(segments.size());
     for (const Segment& segment : segments) {
@@ -157,8 +152,29 @@ PcmBufferPtr renderPad(std::string_view key, double secondsPerBar, double durati
         }
         layers.push_back(std::move(layer));
     }
-    renderLayers(*target, format.sampleRate, secondsPerBar, duration, layers);
-    return target->buffer;
+    std::unique_ptr<PadStream> stream(new PadStream(format, channels, *frames));
+    stream->bank_ = std::make_unique<OscillatorBank::Bank>(*frames, format.sampleRate, layers,
+                                                           crossfadeLength(secondsPerBar),
+                                                           padEnvelope(secondsPerBar, duration));
+    return stream;
+}
+
+PcmBufferPtr PadStream::render(std::uint32_t first, std::uint32_t count) {
+    auto routed = makeRoutedBuffer(format_, count, channels_);
+    if (!routed) return nullptr;
+    if (routed->samples) bank_->render(routed->samples, first, count);
+    return routed->buffer;
+}
+
+PcmBufferPtr makeDronePad(std::string_view key, double secondsPerBar, double duration, const AudioFormat& format,
+                          std::span<const std::int64_t> channels) {
+    return wholePad(PadStream::drone(key, secondsPerBar, duration, format, channels));
+}
+
+PcmBufferPtr renderPad(std::string_view key, double secondsPerBar, double duration, const AudioFormat& format,
+                       std::span<const std::int64_t> channels, std::int64_t countInBars,
+                       std::span<const std::optional<PadChord>> chords) {
+    return wholePad(PadStream::chart(key, secondsPerBar, duration, format, channels, countInBars, chords));
 }
 
 } // namespace cadenzo::PadPlayer

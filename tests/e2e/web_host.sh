@@ -42,14 +42,19 @@ scenario_control_page() {
   holds "${to[3]} - ${to[5]} > 1.0 && ${to[3]} - ${to[5]} < 2.0" || fail "pad until ${to[3]} s, clicks until ${to[5]} s"
 }
 
-# A resource bundle without the page: a fatal message and a failure status.
+# A program without its window module, then a resource bundle without the page: a fatal message and a
+# failure status each.
 scenario_missing_page() {
   mkdir -p "$work/bin/CadenzoPlayer_CadenzoPlayer.bundle/GuideSounds"
   cp "$PLAYER" "$work/bin/cadenzo-player"
-  play -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$work/bin/cadenzo-player"
-  [ "$status" -ne 0 ] || fail "exit status 0"
-  [ "$(grep -v '^jack_session:' "$work/err")" = "bridge-test.html not found in bundle" ] || fail "standard error"
-  [ ! -s "$work/out" ] || fail "unexpected standard output"
+  for missing in "The window could not be opened: no cadenzo-window.so beside the program or in its library directory" \
+                 "bridge-test.html not found in bundle"; do
+    play -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$work/bin/cadenzo-player"
+    [ "$status" -ne 0 ] || fail "exit status 0"
+    [ "$(grep -v '^jack_session:' "$work/err")" = "$missing" ] || fail "standard error"
+    [ ! -s "$work/out" ] || fail "unexpected standard output"
+    cp "$(dirname "$PLAYER")/cadenzo-window.so" "$work/bin/"
+  done
 }
 
 # Pages that go wrong mid-load: a failure after the page began to arrive is one line on standard error,

@@ -139,6 +139,16 @@ TEST(PadRender, AChordChartMatchesTheDirectFormula) {
     expectCloseTo(*pad, 1, {{0, pad->frameLength(), 1009}, {0, 100'000, 1}, {1'400'000, 1'700'000, 1},
                             {2'879'000, pad->frameLength(), 1}},
                   [&](double t) { return referencePad(segments, 2.0, 60.0, t); });
+    // Played a window at a time, in any order: windows from a multiple of 4096 frames give the same samples.
+    const auto stream = PadStream::chart("E♭", 2.0, 60.0, AudioFormat{rate, 6}, std::vector<std::int64_t>{1, 4}, 2,
+                                         chords);
+    for (const auto& [first, count] : {std::pair{4096u * 700, 50000u}, {1'234'567u, 4096u}, {0u, 3 * 4096u}}) {
+        const auto window = stream->render(first, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (first % 4096 == 0) ASSERT_EQ(window->sample(4, i), pad->sample(4, first + i)) << first + i;
+            ASSERT_NEAR(window->sample(4, i), pad->sample(4, first + i), 1e-6) << first + i;
+        }
+    }
 }
 
 TEST(PadRender, TheDroneIsADetunedMajorChordOnTheKey) {

@@ -65,6 +65,20 @@ protected:
     // What the player has said since the last call.
     std::string logged() { return std::exchange(log, std::ostringstream()).str(); }
 
+    // What the device receives from now on, for `seconds`, while the clock goes with it a quarter second at a time
+    // and the player's queue keeps up (it feeds the pad).
+    std::vector<std::vector<float>> playSeconds(double seconds) {
+        backend->clearRecording("Stage");
+        for (std::size_t frames = static_cast<std::size_t>(seconds * 48000); frames > 0;) {
+            const std::size_t step = std::min<std::size_t>(frames, 12000);
+            clock.advance(0.25);
+            player->state();
+            EXPECT_TRUE(backend->render("Stage", step));
+            frames -= step;
+        }
+        return backend->recording("Stage");
+    }
+
     // What the device receives from now on, for `seconds`.
     std::vector<std::vector<float>> renderSeconds(double seconds) {
         backend->clearRecording("Stage");
@@ -83,7 +97,7 @@ TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
     logged();
     const double total = play(song);
     EXPECT_EQ(logged(), "Built 33 events (click + guide), 6.00s total.\n");
-    const auto recorded = renderSeconds(6.6);
+    const auto recorded = playSeconds(6.6);
     ASSERT_EQ(recorded.size(), channels);
 
     std::vector<float> click(recorded[0].size()), guide(recorded[0].size());
@@ -128,9 +142,19 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
         play(song);
         EXPECT_THAT(logged(), testing::EndsWith(song.startSection == 1
             ? "26.40s total (starting at section 1, skipping the count-in).\n" : "5.00s total.\n"));
-        const auto recorded = renderSeconds(5.6);
+        const auto recorded = playSeconds(5.6);
         for (std::uint32_t i = 0; i < recorded[2].size(); ++i) ASSERT_EQ(recorded[2][i], pad->sample(2, i)) << i;
     }
+    // Three hours with a chart: played while it is being rendered, nothing held back for its length.
+    player->stop();
+    player->stop();
+    logged();
+    EXPECT_EQ(play(Song{.tempo = 120, .entries = {{"A", 5400}}, .padKey = "C", .pad = {2}, .padChords = Chords{{"4"}}}),
+              10802.0);
+    const auto start = PadPlayer::PadStream::chart("C", 2.0, 10802.0, format, padChannel, 1, chart({"4"}, 0, 5400))
+                           ->render(0, 48000);
+    const auto recorded = playSeconds(1.0);
+    for (std::uint32_t i = 0; i < 48000; ++i) ASSERT_EQ(recorded[2][i], start->sample(2, i)) << i;
     logged();
     play(Song{.padKey = "H\x01" + std::string(40, 'x'), .pad = {2}, .padChords = Chords{{"1"}}});
     EXPECT_THAT(logged(),
@@ -207,7 +231,7 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
     play(Song{});
     const auto engine = player->state().engine;
     const std::string badTempo = "Tempo must be a positive, finite number of beats per minute";
-    const std::string tooLong = "Song too long to schedule: more than one hour";
+    const std::string tooLong = "Song too long to schedule: more than 24 hours";
     const std::pair<Song, std::string> cases[] = {
         {{.tempo = 0.0}, badTempo}, {{.tempo = -120.0}, badTempo}, {{.tempo = NAN}, badTempo},
         {{.tempo = INFINITY}, badTempo}, {{.tempo = 1e-9}, tooLong},
