@@ -69,6 +69,15 @@ scenario_failed_loads() {
     local expected=${reason:+Navigation failed: $reason [(]domain [a-z-]+, code [0-9]+, address $base/$path[)]}
     [[ "$(grep -v '^jack_session:' "$work/err")" =~ ^$expected$ ]] || fail "$path: not '$expected' on standard error"
   done
+  # A whole page whose image never comes is ready at once, and the time limit, which covers only the page's own
+  # request, leaves the image loading; the self-test reports on it too.
+  echo 'setTimeout(() => { window.__probeResult = {ok: !document.images[0].complete}; }, 2000);' >"$work/image.js"
+  play -- LOAD_URL="$base/waits-on-image" "${display[@]}" "$HOST_PROBE" --scenario "$work/image.js" --load-timeout 1
+  expect_run 0 "host_probe: finished $base/waits-on-image" 'PASS {"ok":true}'
+  play -- SELF_TEST=1 LOAD_URL="$base/waits-on-image" "${display[@]}" "$PLAYER"
+  expect_status 0
+  [ "$(head -n 1 "$work/out")" = "Loaded page: $base/waits-on-image" ] || fail "no page line first"
+  grep -q '^Bridge reply: {"devices":\[{' "$work/out" || fail "no device in the reply"
 }
 
 # Titled, 900 by 700, centred on the 1280 by 1024 screen, resizable, the web view filling it and
