@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The web host under a virtual X display, in the program and in host_probe (which builds the same host):
-#   web_host.sh self_test | control_page | missing_page | failed_loads | window
+#   web_host.sh self_test | control_page | missing_page | failed_loads | file_reads | window
 # HOST_PROBE and NODE name programs as PLAYER and WAV_CHECK do.
 set -uo pipefail
 : "${HOST_PROBE:?}" "${NODE:?}"
@@ -78,6 +78,22 @@ scenario_failed_loads() {
   expect_status 0
   [ "$(head -n 1 "$work/out")" = "Loaded page: $base/waits-on-image" ] || fail "no page line first"
   grep -q '^Bridge reply: {"devices":\[{' "$work/out" || fail "no device in the reply"
+}
+
+# The bundled page reads the files of its own folder and below, and no other file (bundle-reads.js); a folder
+# name that reads otherwise as a pattern is taken as written. Where the rule cannot be stored the page reads
+# no file at all and says why.
+scenario_file_reads() {
+  local bin="$work/bin+(1)"
+  mkdir -p "$bin" && cp -r "$(dirname "$HOST_PROBE")/CadenzoPlayer_CadenzoPlayer.bundle" "$HOST_PROBE" "$bin/"
+  echo "beside the bundle" >"$bin/CadenzoPlayer_CadenzoPlayer.bundle.txt"
+  play -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$bin/host_probe" --scenario "$here/bundle-reads.js"
+  expect_status 0
+  expect_last_line 'PASS {"ok":true,"fetch":[true,true,false,false],"request":[true,true,false,false]}'
+  expect_quiet_stderr
+  play -- XDG_CACHE_HOME=/dev/null BRIDGE_TEST_PAGE=1 "${display[@]}" "$bin/host_probe" --scenario "$here/bundle-reads.js"
+  expect_last_line 'FAIL {"ok":false,"fetch":[false,false,false,false],"request":[false,false,false,false]}'
+  grep -q '^The page cannot read its bundle folder: ' "$work/err" || fail "no reason on standard error"
 }
 
 # Titled, 900 by 700, centred on the 1280 by 1024 screen, resizable, the web view filling it and
