@@ -23,10 +23,34 @@ gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error
     return TRUE;  // no error page of WebKit's own
 }
 
+void onDocumentArrived(WebKitWebResource*, gpointer data) {
+    static_cast<NavigationLogger*>(data)->documentArrived();
+}
+
+// Run apart from the page's own scripts, which cannot get in its way.
+constexpr const char* awaitParsedScript =
+    "if (document.readyState === 'loading')\n"
+    "    await new Promise((parsed) => document.addEventListener('DOMContentLoaded', parsed, {once: true}));";
+constexpr const char* hostWorld = "cadenzo-host";
+
+// `data` is the wait's cancellable; a wait not cancelled still has its logger.
+void onParsed(GObject* view, GAsyncResult* result, gpointer data) {
+    GError* error = nullptr;
+    if (JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(view), result, &error))
+        g_object_unref(value);
+    auto* wait = G_CANCELLABLE(data);
+    auto* logger = static_cast<NavigationLogger*>(g_object_get_data(G_OBJECT(wait), "logger"));
+    // Any other error (the page went) leaves the load's own end to finish it.
+    if (!error && !g_cancellable_is_cancelled(wait)) logger->documentParsed();
+    g_clear_error(&error);
+    g_object_unref(wait);
+}
+
 } // namespace
 
 NavigationLogger::~NavigationLogger() {
     disarm();
+    stopWatchingDocument();
     if (webView_) g_signal_handlers_disconnect_by_data(webView_, this);
 }
 
@@ -39,9 +63,7 @@ void NavigationLogger::attach(WebKitWebView* webView) {
 void NavigationLogger::limitLoadTime(double seconds) {
     disarm();
     limitSeconds_ = seconds;
-    startsSinceArmed_ = 0;
-    const double milliseconds = std::ceil(std::max(seconds, 0.0) * 1000.0);
-    timer_ = g_timeout_add(static_cast<guint>(std::min(milliseconds, double(G_MAXUINT))), timeOut, this);
+    limitPending_ = true;
 }
 
 gboolean NavigationLogger::timeOut(gpointer data) {
@@ -57,27 +79,69 @@ void NavigationLogger::disarm() {
     timer_ = 0;
 }
 
+void NavigationLogger::stopWatchingDocument() {
+    if (document_) {
+        g_signal_handlers_disconnect_by_data(document_, this);
+        g_clear_object(&document_);
+    }
+    if (parseWait_) {
+        g_cancellable_cancel(parseWait_);
+        g_clear_object(&parseWait_);
+    }
+}
+
 void NavigationLogger::loadStarted() {
-    // Another load replaces the one being timed.
-    if (timer_ && ++startsSinceArmed_ > 1) disarm();
+    // Another load replaces the one being timed; the limit counts from here, not from the request.
+    disarm();
+    stopWatchingDocument();
+    if (limitPending_) {
+        limitPending_ = false;
+        const double milliseconds = std::ceil(std::max(limitSeconds_, 0.0) * 1000.0);
+        timer_ = g_timeout_add(static_cast<guint>(std::min(milliseconds, double(G_MAXUINT))), timeOut, this);
+    }
     committed_ = false;
     failed_ = false;
+    finished_ = false;
     timedOut_ = false;
 }
 
 void NavigationLogger::loadCommitted() {
     committed_ = true;
+    if (!webView_) return;
+    if ((document_ = webkit_web_view_get_main_resource(webView_))) {
+        g_object_ref(document_);
+        g_signal_connect(document_, "finished", G_CALLBACK(onDocumentArrived), this);
+    }
+    parseWait_ = g_cancellable_new();
+    g_object_set_data(G_OBJECT(parseWait_), "logger", this);
+    webkit_web_view_call_async_javascript_function(webView_, awaitParsedScript, -1, nullptr, hostWorld, nullptr,
+                                                   parseWait_, onParsed, g_object_ref(parseWait_));
+}
+
+void NavigationLogger::documentArrived() {
+    disarm();
+}
+
+void NavigationLogger::documentParsed() {
+    finish();
 }
 
 void NavigationLogger::loadFinished() {
     disarm();
+    stopWatchingDocument();
     // WebKit also reports a failed load as finished; that one does not count.
-    if (failed_) return;
+    if (!failed_) finish();
+}
+
+void NavigationLogger::finish() {
+    if (finished_) return;
+    finished_ = true;
     if (onFinish) onFinish();
 }
 
 void NavigationLogger::loadFailed(const GError* error, const char* uri) {
     disarm();
+    stopWatchingDocument();
     failed_ = true;
     if (!committed_) return;
     std::string description;

@@ -1,5 +1,6 @@
 #include "CadenzoPlayer/bridge/Protocol.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -100,6 +101,61 @@ PlaySongRequest readPlaySong(const json& body) {
     return request;
 }
 
+// The code unit of the "\uXXXX" escape at `at`, if there is one.
+std::optional<unsigned> escapedUnit(std::string_view text, std::size_t at) {
+    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return std::nullopt;
+    unsigned unit = 0;
+    const char* end = text.data() + at + 6;
+    if (std::from_chars(text.data() + at + 2, end, unit, 16).ptr != end) return std::nullopt;
+    return unit;
+}
+
+bool isHighSurrogate(std::optional<unsigned> unit) { return unit && *unit >= 0xD800 && *unit < 0xDC00; }
+bool isLowSurrogate(std::optional<unsigned> unit) { return unit && *unit >= 0xDC00 && *unit < 0xE000; }
+
+// A page's strings may hold lone UTF-16 surrogates, which UTF-8 cannot carry
+// and the parser refuses. Each one's escape becomes "\ufffd", in place. The
+// requestId must come back unchanged, so false when one lay in it (the last
+// requestId counts, as it does for the parser).
+bool replaceLoneSurrogates(std::string& text) {
+    int depth = 0;
+    bool rootIsObject = false, atKey = false, inRequestId = false, requestIdIntact = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '{' || c == '[') {
+            if (++depth == 1) rootIsObject = atKey = c == '{';
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ',' && depth == 1) {
+            atKey = rootIsObject;
+        } else if (c == '"') {
+            const std::size_t start = i;
+            bool replaced = false;
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] != '\\') continue;
+                const auto unit = escapedUnit(text, i);
+                if (isHighSurrogate(unit) && isLowSurrogate(escapedUnit(text, i + 6))) {
+                    i += 11;
+                } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
+                    text.replace(i, 6, "\\ufffd");
+                    replaced = true;
+                    i += 5;
+                } else {
+                    ++i;  // the escaped character, a quote perhaps
+                }
+            }
+            if (depth == 1 && atKey) {
+                atKey = false;
+                inRequestId = json::parse(text.substr(start, i + 1 - start), nullptr, false) == "requestId";
+                if (inRequestId) requestIdIntact = true;
+            } else if (replaced && inRequestId) {
+                requestIdIntact = false;
+            }
+        }
+    }
+    return requestIdIntact;
+}
+
 json resultWithType(bool ok, std::string_view type) {
     return json{{"ok", ok}, {"type", std::string(type)}};
 }
@@ -197,13 +253,16 @@ bool isArrayOfObjects(const json& value) {
 }
 
 ParsedMessage parseMessage(const json& body) {
-    if (!body.is_object() || !withinLimits(body, maxNestingDepth, false))
-        return ProtocolError{malformedMessageResult(), {}};
+    if (!body.is_object()) return ProtocolError{malformedMessageResult(), {}};
     const json* type = field(body, "type");
     if (!type || !type->is_string()) return ProtocolError{malformedMessageResult(), {}};
 
     std::optional<json> requestId;
-    if (const json* id = field(body, "requestId")) requestId = *id;
+    if (const json* id = field(body, "requestId")) {
+        // It sits one level inside the reply.
+        if (!withinLimits(*id, maxNestingDepth - 1, false)) return ProtocolError{malformedMessageResult(), {}};
+        requestId = *id;
+    }
 
     const auto& name = type->get_ref<const std::string&>();
     if (name == ListDevicesRequest::type) return Request{ListDevicesRequest{}, std::move(requestId)};
@@ -219,9 +278,11 @@ ParsedMessage parseMessage(const json& body) {
 }
 
 ParsedMessage parseMessageText(std::string_view text) {
+    std::string readable(text);
+    if (!replaceLoneSurrogates(readable)) return ProtocolError{malformedMessageResult(), {}};
     // The parser and json's destructor are iterative, so deep text is safe
-    // to read before the depth check refuses it.
-    const json body = json::parse(text.begin(), text.end(), nullptr, false);
+    // to read; only the requestId is ever walked.
+    const json body = json::parse(readable, nullptr, false);
     return parseMessage(body);
 }
 

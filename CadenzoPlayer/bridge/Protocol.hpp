@@ -21,8 +21,9 @@ inline constexpr std::string_view unknownTypePrefix = "Unknown message type: ";
 inline constexpr std::string_view noMatchingDeviceText = "No matching device";
 inline constexpr std::string_view missingEntriesText = "Missing entries";
 
-// Bodies nested deeper than this are refused as malformed: copying and
-// serialising JSON recurses, and a hostile page must not exhaust the stack.
+// A requestId nested deeper than this, counting the reply it is copied into,
+// is refused as malformed: copying and serialising JSON recurses, and a
+// hostile page must not exhaust the stack. Nothing else of a body is walked.
 inline constexpr std::size_t maxNestingDepth = 512;
 
 // Conversion rules. A value that fails its rule is treated as an absent field.
@@ -100,6 +101,8 @@ using ParsedMessage = std::variant<ProtocolError, Request>;
 
 ParsedMessage parseMessage(const nlohmann::json& body);
 // Text that is not valid JSON (empty text, "undefined") is not an object.
+// Lone UTF-16 surrogate escapes read as U+FFFD, except in the requestId,
+// which the reply could not give back unchanged: that body is malformed.
 ParsedMessage parseMessageText(std::string_view text);
 
 std::string_view typeName(const RequestKind& kind);

@@ -43,10 +43,14 @@ void onWindowDestroyed(GtkWidget*, gpointer) {
 void loadBridgeTestPage(WebKitWebView* webView) {
     const auto page = resourceBundle().path("bridge-test", "html");
     if (!page) fatal("bridge-test.html not found in bundle");
-    // The page may read the files beside it (the bundle is its directory);
-    // WebKit keeps file pages from reading other files unless told otherwise.
-    webkit_settings_set_allow_file_access_from_file_urls(webkit_web_view_get_settings(webView), TRUE);
-    char* uri = g_filename_to_uri(std::filesystem::absolute(*page).c_str(), nullptr, nullptr);
+    // WebKit resolves dot segments in the address but not links: the folder is matched as written.
+    const auto file = std::filesystem::absolute(*page).lexically_normal();
+    // The page may read the files of its own folder (the bundle), and no other.
+    if (const auto error = confineFileReads(webView, file.parent_path())) {
+        std::cout.flush();
+        std::cerr << "The page cannot read its bundle folder: " << *error << std::endl;
+    }
+    char* uri = g_filename_to_uri(file.c_str(), nullptr, nullptr);
     if (!uri) fatal("bridge-test.html not found in bundle");
     webkit_web_view_load_uri(webView, uri);
     g_free(uri);

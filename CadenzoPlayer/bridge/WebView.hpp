@@ -4,6 +4,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace cadenzo {
@@ -30,5 +32,13 @@ void evaluateScript(WebKitWebView* webView, const std::string& script);
 // (undefined, a function, a cyclic object) give an empty text, which no
 // request parser takes for an object.
 std::string messageBodyJson(JSCValue* value);
+
+// Lets file pages in the view read the files in `folder` and below it, and
+// no other file: WebKit's file access for file pages is turned on and a
+// content filter blocks every other file address (a read outside the folder
+// fails as a network error in the page). Waits for the filter to be ready.
+// When it cannot be made (the cache folder cannot be written), returns its
+// error and leaves file access off: then file pages read no other file.
+std::optional<std::string> confineFileReads(WebKitWebView* webView, const std::filesystem::path& folder);
 
 } // namespace cadenzo

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The web host under a virtual X display, in the program and in host_probe (which builds the same host):
-#   web_host.sh self_test | control_page | missing_page | failed_loads | window | device_lost
+#   web_host.sh self_test | control_page | missing_page | failed_loads | file_reads | window | device_lost
 # HOST_PROBE and NODE name programs as PLAYER and WAV_CHECK do.
 set -uo pipefail
 : "${HOST_PROBE:?}" "${NODE:?}"
@@ -74,6 +74,31 @@ scenario_failed_loads() {
     local expected=${reason:+Navigation failed: $reason [(]domain [a-z-]+, code [0-9]+, address $base/$path[)]}
     [[ "$(grep -v '^jack_session:' "$work/err")" =~ ^$expected$ ]] || fail "$path: not '$expected' on standard error"
   done
+  # A whole page whose image never comes is ready at once, and the time limit, which covers only the page's own
+  # request, leaves the image loading; the self-test reports on it too.
+  echo 'setTimeout(() => { window.__probeResult = {ok: !document.images[0].complete}; }, 2000);' >"$work/image.js"
+  play -- LOAD_URL="$base/waits-on-image" "${display[@]}" "$HOST_PROBE" --scenario "$work/image.js" --load-timeout 1
+  expect_run 0 "host_probe: finished $base/waits-on-image" 'PASS {"ok":true}'
+  play -- SELF_TEST=1 LOAD_URL="$base/waits-on-image" "${display[@]}" "$PLAYER"
+  expect_status 0
+  [ "$(head -n 1 "$work/out")" = "Loaded page: $base/waits-on-image" ] || fail "no page line first"
+  grep -q '^Bridge reply: {"devices":\[{' "$work/out" || fail "no device in the reply"
+}
+
+# The bundled page reads the files of its own folder and below, and no other file (bundle-reads.js); a folder
+# name that reads otherwise as a pattern is taken as written. Where the rule cannot be stored the page reads
+# no file at all and says why.
+scenario_file_reads() {
+  local bin="$work/bin+(1)"
+  mkdir -p "$bin" && cp -r "$(dirname "$HOST_PROBE")/CadenzoPlayer_CadenzoPlayer.bundle" "$HOST_PROBE" "$bin/"
+  echo "beside the bundle" >"$bin/CadenzoPlayer_CadenzoPlayer.bundle.txt"
+  play -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$bin/host_probe" --scenario "$here/bundle-reads.js"
+  expect_status 0
+  expect_last_line 'PASS {"ok":true,"fetch":[true,true,false,false],"request":[true,true,false,false]}'
+  expect_quiet_stderr
+  play -- XDG_CACHE_HOME=/dev/null BRIDGE_TEST_PAGE=1 "${display[@]}" "$bin/host_probe" --scenario "$here/bundle-reads.js"
+  expect_last_line 'FAIL {"ok":false,"fetch":[false,false,false,false],"request":[false,false,false,false]}'
+  grep -q '^The page cannot read its bundle folder: ' "$work/err" || fail "no reason on standard error"
 }
 
 # Titled, 900 by 700, centred on the 1280 by 1024 screen, resizable, the web view filling it and

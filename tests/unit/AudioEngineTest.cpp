@@ -13,7 +13,9 @@
 using namespace cadenzo;
 
 // Heap calls anywhere in the program are counted while watched. The C++
-// library's other forms of new and delete forward to these.
+// library's other forms of new and delete forward to these; a sanitizer's
+// runtime does not, so the nothrow forms, whose memory these deletes free,
+// are replaced too.
 namespace {
 std::atomic<bool> heapWatched{false};
 std::atomic<int> heapCalls{0};
@@ -37,6 +39,12 @@ void* operator new(std::size_t size) { return counted(std::malloc(std::max<std::
 void* operator new(std::size_t size, std::align_val_t alignment) {
     const auto align = static_cast<std::size_t>(alignment);
     return counted(std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align));
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try { return operator new(size); } catch (const std::bad_alloc&) { return nullptr; }
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    try { return operator new(size, alignment); } catch (const std::bad_alloc&) { return nullptr; }
 }
 void operator delete(void* memory) noexcept {
     if (memory && heapWatched) ++heapCalls;

@@ -85,7 +85,8 @@ TEST_F(ClickOnlyPlayer, RefusalsComeBeforeTheSummaryAndFailuresAfterIt) {
         {{-4, 3, {INT64_MAX}, 120}, gone, "Built 0 click events, 0.00s total.\n"},  // no beats at all
         {{3, -2, {0, -1}, 120}, gone, "Built 6 click events, 3.00s total.\n"}};  // sections of a bar at least
     for (const auto& [song, error, printed] : cases) {
-        EXPECT_EQ(errorText([&] { play(printed.empty() ? "A" : "Gone", 2, {0}, 2, song); }), "ClickTrack " + error);
+        const char* device = printed.empty() ? "A" : "Gone";
+        EXPECT_EQ(errorText([&, &song = song] { play(device, 2, {0}, 2, song); }), "ClickTrack " + error);
         EXPECT_EQ(out.str(), printed) << error;
     }
     EXPECT_EQ(backend->streamsOpened("A"), 0);

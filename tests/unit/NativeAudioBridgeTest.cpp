@@ -222,7 +222,9 @@ TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) 
         {tone + R"("channels":[3,"5"],"channel":4.0})", {{}, 4}},
         {tone + R"("channels":[2.5],"channel":"4","channelCount":"8","deviceUid":5,"deviceNameContains":null})", {}},
         // Negative counts and empty names are carried; the tone and the device rules judge them.
-        {tone + R"("channelCount":-1,"deviceUid":""})", {{"", std::nullopt}, 0, -1}}};
+        {tone + R"("channelCount":-1,"deviceUid":""})", {{"", std::nullopt}, 0, -1}},
+        // A lone UTF-16 surrogate reads as U+FFFD.
+        {tone + R"("deviceNameContains":"St\udc00"})", {{std::nullopt, "St\xEF\xBF\xBD"}}}};
     for (const auto& [text, expected] : tones) EXPECT_EQ(fields(parseAs<TestToneRequest>(text)), fields(expected)) << text;
     const std::string song = R"({"type":"playSong","entries":)";
     const std::pair<std::string, PlaySongRequest> songs[] = {
@@ -244,7 +246,7 @@ TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) 
     for (const auto& [text, expected] : songs) EXPECT_EQ(fields(parseAs<PlaySongRequest>(text)), fields(expected)) << text;
 }
 
-TEST(ProtocolParse, NestingBeyondTheLimitIsMalformedAndNeverOverflowsTheStack) {
+TEST(ProtocolParse, ARequestIdNestedBeyondTheLimitIsMalformedAndNothingOverflowsTheStack) {
     const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
     const auto body = [&](std::size_t depth) { return R"({"type":"stopSong","requestId":)" + nested(depth) + "}"; };
     const ParsedMessage atLimit = parseMessageText(body(maxNestingDepth - 1));
@@ -253,7 +255,28 @@ TEST(ProtocolParse, NestingBeyondTheLimitIsMalformedAndNeverOverflowsTheStack) {
     EXPECT_EQ(refusal(body(maxNestingDepth)), malformed);
     // Deep enough to overflow the stack if anything recursed over it.
     EXPECT_EQ(refusal(body(100000)), malformed);
+    // Only the requestId is copied into the reply: a field no request reads may nest as deep as it likes.
+    EXPECT_EQ(refusal(R"({"type":"stopSong","colour":)" + nested(100000) + "}"), "a request");
     EXPECT_EQ(delivered(successResult("stopSong"), json::parse(nested(100000))), "dropped");
+}
+
+TEST(ProtocolParse, LoneSurrogatesReadAsReplacementCharactersButMakeTheRequestIdMalformed) {
+    const auto answer = [](std::string_view text) {
+        const ParsedMessage parsed = parseMessageText(text);
+        if (const auto* error = std::get_if<ProtocolError>(&parsed)) return delivered(error->result, error->requestId);
+        return delivered(successResult(typeName(std::get<Request>(parsed).kind)), std::get<Request>(parsed).requestId);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"type":"stopSong","note":["\ud800x"],"requestId":"\ud83c\udfb5"})",
+         "{\"ok\":true,\"requestId\":\"\xF0\x9F\x8E\xB5\",\"type\":\"stopSong\"}"},
+        {R"({"type":"\ud800\ud83c\udfb5","requestId":1})",
+         "{\"error\":\"Unknown message type: \xEF\xBF\xBD\xF0\x9F\x8E\xB5\",\"ok\":false,\"requestId\":1}"},
+        {R"({"type":"stopSong","requestId":[{"a":"\udc00"}]})", malformed},
+        {R"({"type":"stopSong","request\u0049d":"\ud800"})", malformed},
+        // The last of two requestIds is the one copied; an escaped backslash starts no escape.
+        {R"({"type":"stopSong","requestId":"\ud800","requestId":"\\ud800"})",
+         R"({"ok":true,"requestId":"\\ud800","type":"stopSong"})"}};
+    for (const auto& [text, expected] : cases) EXPECT_EQ(answer(text), expected) << text;
 }
 
 TEST(ProtocolDelivery, ResultsAreCompactJsonWithLineSeparatorsEscapedOrDroppedWithoutAJsonForm) {

@@ -8,7 +8,7 @@ using namespace cadenzo;
 namespace {
 
 // Plays load events on a fresh logger: L limits the next load to 1 ms; s, c and f start, commit and finish a
-// load; x fails it as cancelled; w runs the main context until a timer armed now has fired. Gives the number of
+// load; a and p say that its page's document has arrived and has been parsed; x fails it as cancelled; w runs the main context until a timer armed now has fired. Gives the number of
 // finishes reported and what was written on standard error.
 std::string play(std::string_view events) {
     NavigationLogger logger;
@@ -20,6 +20,8 @@ std::string play(std::string_view events) {
         if (event == 'L') logger.limitLoadTime(0.001);
         if (event == 's') logger.loadStarted();
         if (event == 'c') logger.loadCommitted();
+        if (event == 'a') logger.documentArrived();
+        if (event == 'p') logger.documentParsed();
         if (event == 'f') logger.loadFinished();
         if (event == 'x') logger.loadFailed(cancelled, "http://127.0.0.1:8/a");
         bool fired = event != 'w';
@@ -40,9 +42,12 @@ TEST(NavigationLogger, FailuresAfterCommitAreOneLineAndLoadsOverTheirTimeLimitTi
     const std::pair<const char*, std::string> cases[] = {
         // WebKit reports a failed load as finished too; the next load is judged on its own.
         {"scfscf", "2 "}, {"scxfscf", "1 " + cancelled}, {"sxf", "0 "} /* before commit: unreported */,
-        {"Lscwxscx", "0 " + timedOut + cancelled},
-        // The limit ends with its load: finished in time, or replaced by another.
-        {"Lscfwscx", "1 " + cancelled}, {"Lsscwx", "0 " + cancelled}};
+        // A parsed page counts once, without waiting for the rest of its load.
+        {"scpscpf", "2 "},
+        // The limit counts from the load's start, not from being set.
+        {"Lscwxscx", "0 " + timedOut + cancelled}, {"Lwscwx", "0 " + timedOut},
+        // It ends with the page's own document, or with its load: finished in time, or replaced by another.
+        {"Lscawx", "0 " + cancelled}, {"Lscfwscx", "1 " + cancelled}, {"Lsscwx", "0 " + cancelled}};
     for (const auto& [events, expected] : cases) EXPECT_EQ(play(events), expected) << events;
 }
 

@@ -244,7 +244,7 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
         {{.totalChannels = -1}, "Total channels can't be negative"}};
     for (const auto& [song, reason] : cases) {
         logged();
-        EXPECT_EQ(errorText([&] { play(song); }), "SongPlayer 4: " + reason);
+        EXPECT_EQ(errorText([&, &song = song] { play(song); }), "SongPlayer 4: " + reason);
         EXPECT_EQ(logged(), "") << "refused before building";
     }
     EXPECT_TRUE(player->state().engine == engine && engine->isRunning() && player->state().autoStopPending);

@@ -27,7 +27,7 @@ TEST(CompositeBackend, ListsApisInOrderWithOneDefaultAndOpensThroughTheOwner) {
     EXPECT_EQ(composite.devices(),
               (Devices{{"jack:system", "system", 8, true}, {"alsa:A", "A", 2, false}, {"alsa:B", "B", 4, false}}));
     for (const auto& [uid, why] : {std::pair{"alsa:B", "alsa"}, {"jack:system", "jack"}, {"pulse:A", "no such device"}})
-        EXPECT_EQ(errorText([&] { composite.openStream(uid, 48000, nullCallback); }),
+        EXPECT_EQ(errorText([&, uid = uid] { composite.openStream(uid, 48000, nullCallback); }),
                   std::string("AudioEngine 4: Could not open output device ") + uid + ": " + why);
 }
 
