@@ -34,9 +34,13 @@ bool isOwnClient(const std::string& client) {
     return client == own || client.rfind(own + "-", 0) == 0;
 }
 
-jack_client_t* openClient() {
+// The lister has a name of its own, so that a stream's client keeps the
+// program's plain name in the server's graph.
+const std::string listerName = std::string(JackDeviceBackend::jackClientName) + "-devices";
+
+jack_client_t* openClient(const std::string& name = JackDeviceBackend::jackClientName) {
     jack_status_t status{};
-    return jack_client_open(JackDeviceBackend::jackClientName, JackNoStartServer, &status);
+    return jack_client_open(name.c_str(), JackNoStartServer, &status);
 }
 
 struct PortList {
@@ -146,13 +150,50 @@ private:
     std::int64_t clock_ = 0;
 };
 
+
+
+// The client that lists stays open between listings: opening one maps the
+// server's shared memory afresh each time, which costs more than the listing.
+// One that lost its server is reopened; the last is closed when the program
+// ends, so that the server sees it go.
+struct Lister {
+    ~Lister() {
+        if (client) jack_client_close(client);
+    }
+
+    // Call with the mutex held.
+    jack_client_t* open() {
+        if (client && lost) {
+            jack_client_close(client);
+            client = nullptr;
+        }
+        if (!client) {
+            lost = false;
+            client = openClient(listerName);
+            if (client) jack_on_shutdown(client, [](void* self) { static_cast<Lister*>(self)->lost = true; }, this);
+        }
+        return client;
+    }
+
+    std::mutex mutex;
+    jack_client_t* client = nullptr;
+    std::atomic<bool> lost{false};
+};
+
+Lister& lister() {
+    static Lister instance;
+    return instance;
+}
+
 } // namespace
 
 JackDeviceBackend::JackDeviceBackend() { prepareJack(); }
 
 std::vector<BackendDevice> JackDeviceBackend::devices() {
     std::vector<BackendDevice> devices;
-    jack_client_t* jack = openClient();
+    Lister& shared = lister();
+    std::lock_guard lock(shared.mutex);
+    jack_client_t* jack = shared.open();
     if (!jack) return devices;
     {
         PortList ports(jack_get_ports(jack, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput));
@@ -164,7 +205,6 @@ std::vector<BackendDevice> JackDeviceBackend::devices() {
             else ++found->channelCount;
         }
     }
-    jack_client_close(jack);
     // JACK has no default device; the physical outputs are the natural one.
     auto system = std::find_if(devices.begin(), devices.end(), [](const auto& d) { return d.name == "system"; });
     if (system == devices.end()) system = devices.begin();
