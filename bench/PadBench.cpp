@@ -82,6 +82,19 @@ void BM_DronePad(benchmark::State& state) {
 }
 BENCHMARK(BM_DronePad)->Arg(10)->Unit(benchmark::kMillisecond);
 
+// Before the first window: the chart's voicings and the oscillator bank's
+// layers, made once for the whole song when it starts.
+void BM_PadStreamChart(benchmark::State& state) {
+    const double duration = static_cast<double>(state.range(0)) * 60.0;
+    const auto chords = everyBarChart(static_cast<std::int64_t>(duration / secondsPerBar) - countInBars);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cadenzo::PadPlayer::PadStream::chart("C", secondsPerBar, duration, format,
+                                                                      padChannels, countInBars, chords));
+    }
+    state.SetLabel(std::to_string(state.range(0)) + " min");
+}
+BENCHMARK(BM_PadStreamChart)->Arg(1)->Arg(10)->Arg(180)->Unit(benchmark::kMillisecond);
+
 // What playback does: the pad of a 10-minute chart rendered a window at a
 // time, the windows of the lead kept alive until the device would have played
 // them. One iteration is one window; us_per_pad_second is the render time for
