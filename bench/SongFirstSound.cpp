@@ -29,8 +29,13 @@ constexpr std::int64_t channelCount = 4;
 
 // 120 bpm in 4/4, eight-bar sections, a chord change every bar, the pad on one channel.
 SongSettings songOf(std::int64_t minutes) {
-    SongSettings song{.clickChannels = {0}, .guideChannels = {1}, .padChannels = {2}, .totalChannels = channelCount,
-                      .tempo = 120, .padKey = "C"};
+    SongSettings song;
+    song.clickChannels = {0};
+    song.guideChannels = {1};
+    song.padChannels = {2};
+    song.totalChannels = channelCount;
+    song.tempo = 120;
+    song.padKey = "C";
     const char* labels[] = {"V", "Ch"};
     for (std::int64_t bars = 0; bars < minutes * 30; bars += 8) {
         song.entries.push_back({labels[song.entries.size() % 2], std::min<std::int64_t>(8, minutes * 30 - bars)});
