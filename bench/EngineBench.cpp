@@ -1,14 +1,18 @@
-// The cost of rendering one audio block and of listing devices.
+// The cost of rendering one audio block, of listing devices and of opening a
+// JACK stream (the last two with a JACK server running, as bench/run does).
 //
-// ns_per_frame is the render time per frame; core_percent_at_48k is the share
-// of one core that rendering in real time at 48 kHz takes.
+// ns_per_frame is the render time per device frame; core_percent is the share
+// of one core that rendering in real time at the device's rate takes.
 
 #include "CadenzoPlayer/audio/AudioEngine.hpp"
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
+#include "CadenzoPlayer/audio/SystemDeviceBackends.hpp"
 #include "CadenzoPlayer/audio/VirtualDeviceBackend.hpp"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <vector>
 
@@ -91,17 +95,18 @@ void renderSong(benchmark::State& state, double deviceRate) {
         std::vector<std::vector<float>> device(channelCount, std::vector<float>(blockFrames));
         std::vector<float*> pointers;
         for (auto& channel : device) pointers.push_back(channel.data());
+        const auto start = std::chrono::steady_clock::now();
         for (auto _ : state) {
             backend->renderBlock(pointers.data());
             benchmark::DoNotOptimize(device[4][0]);
         }
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+        const double frames = static_cast<double>(state.iterations()) * blockFrames;
+        state.counters["ns_per_frame"] = spent.count() * 1e9 / frames;
+        state.counters["core_percent"] = 100.0 * spent.count() / (frames / deviceRate);
         engine.stop();
     }
     setDeviceBackendForTesting(previous);
-    // Inverted rates: seconds per unit, scaled so that they read as the names say.
-    const auto perFrame = benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert;
-    state.counters["ns_per_frame"] = benchmark::Counter(blockFrames * 1e-9, perFrame);
-    state.counters["core_percent_at_48k"] = benchmark::Counter(blockFrames / (48000.0 * 100.0), perFrame);
 }
 
 void BM_RenderBlock_3Nodes16Channels(benchmark::State& state) { renderSong(state, 48000.0); }
@@ -127,6 +132,56 @@ void BM_EnumerateDevices_System(benchmark::State& state) {
     state.counters["devices"] = static_cast<double>(count);
     setDeviceBackendForTesting(previous);
 }
-BENCHMARK(BM_EnumerateDevices_System)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnumerateDevices_System)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Each system backend's part of that list, in wall time: most of it is spent waiting on servers and libraries.
+void enumerateWith(benchmark::State& state, DeviceBackend& backend) {
+    std::size_t count = 0;
+    for (auto _ : state) count = backend.devices().size();
+    state.counters["devices"] = static_cast<double>(count);
+}
+void BM_EnumerateDevices_Jack(benchmark::State& state) {
+    JackDeviceBackend jack;
+    enumerateWith(state, jack);
+}
+BENCHMARK(BM_EnumerateDevices_Jack)->Unit(benchmark::kMillisecond)->UseRealTime();
+void BM_EnumerateDevices_Alsa(benchmark::State& state) {
+    RtAudioDeviceBackend alsa(RtAudioDeviceBackend::Api::alsa);
+    enumerateWith(state, alsa);
+}
+BENCHMARK(BM_EnumerateDevices_Alsa)->Unit(benchmark::kMillisecond)->UseRealTime();
+void BM_EnumerateDevices_Pulse(benchmark::State& state) {
+    RtAudioDeviceBackend pulse(RtAudioDeviceBackend::Api::pulse);
+    enumerateWith(state, pulse);
+}
+BENCHMARK(BM_EnumerateDevices_Pulse)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+class SilentCallback final : public DeviceRenderCallback {
+public:
+    void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames,
+                      std::int64_t) noexcept override {
+        for (std::uint32_t c = 0; c < channelCount; ++c) std::fill_n(channels[c], frames, 0.0f);
+    }
+};
+
+// Opening and starting a stream on the JACK server's "system" device, as a song's start does; closing it is
+// left out of the time.
+void BM_OpenJackStream(benchmark::State& state) {
+    JackDeviceBackend jack;
+    const auto devices = jack.devices();
+    if (std::none_of(devices.begin(), devices.end(), [](const auto& d) { return d.uid == "jack:system"; })) {
+        state.SkipWithError("no JACK server with a system device");
+        return;
+    }
+    SilentCallback silence;
+    for (auto _ : state) {
+        auto stream = jack.openStream("jack:system", 48000.0, silence);
+        stream->start();
+        state.PauseTiming();
+        stream.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_OpenJackStream)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

@@ -14,6 +14,6 @@ void BM_BuildTimeline(benchmark::State& state) {
     }
     state.SetLabel(std::to_string(minutes) + " min");
 }
-BENCHMARK(BM_BuildTimeline)->Arg(1)->Arg(10)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BuildTimeline)->Arg(1)->Arg(10)->Arg(180)->Unit(benchmark::kMicrosecond);
 
 } // namespace
