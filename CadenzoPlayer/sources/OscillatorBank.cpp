@@ -311,6 +311,8 @@ private:
     std::vector<float> previous_;
 };
 
+static_assert(Bank::windowAlignment == chunkFrames);
+
 Bank::Bank(std::uint32_t frames, double sampleRate, std::span<const Layer> layers, double crossfadeSeconds,
            Envelope envelope)
     : renderer_(std::make_unique<Renderer>(frames, sampleRate, layers, crossfadeSeconds, std::move(envelope))) {}

@@ -113,6 +113,8 @@ float chordSample(std::optional<int> bass, std::span<const int> voicing, double 
     return gain * sum;
 }
 
+static_assert(PadStream::windowAlignment == OscillatorBank::Bank::windowAlignment);
+
 PadStream::PadStream(const AudioFormat& format, std::span<const std::int64_t> channels, std::uint32_t frames)
     : format_(format), channels_(channels.begin(), channels.end()), frames_(frames) {}
 
