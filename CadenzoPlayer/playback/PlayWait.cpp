@@ -9,8 +9,9 @@
 namespace cadenzo {
 
 namespace {
-// Short enough to notice a lost device well within a second.
-constexpr double stepSeconds = 0.05;
+// Short enough to notice a lost device within a second, long enough that
+// waking to look costs next to nothing.
+constexpr double stepSeconds = 0.2;
 } // namespace
 
 PlayProgress engineProgress(const AudioEngine& engine, const AudioPlayerNode& node) {
