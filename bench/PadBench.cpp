@@ -105,7 +105,7 @@ void BM_PadWindows(benchmark::State& state) {
     const auto chords = everyBarChart(static_cast<std::int64_t>(duration / secondsPerBar) - countInBars);
     auto stream = cadenzo::PadPlayer::PadStream::chart("C", secondsPerBar, duration, format, padChannels,
                                                        countInBars, chords);
-    const auto lead = static_cast<std::size_t>(cadenzo::SongPlayer::padLeadSeconds * format.sampleRate / window) + 1;
+    const auto lead = static_cast<std::size_t>(cadenzo::SongPlayer::feedLeadSeconds * format.sampleRate / window) + 1;
     std::deque<cadenzo::PcmBufferPtr> ahead;
     std::uint32_t next = 0;
     std::chrono::steady_clock::duration spent{};

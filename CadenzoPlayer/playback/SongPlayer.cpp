@@ -78,16 +78,20 @@ PcmBufferPtr cueBuffer(const std::string& label, const SongSettings& song, const
     return makeFallbackCue(label, format, song.guideChannels);
 }
 
-void scheduleClicksAndCues(const TimelineResult& timeline, const SongSettings& song, const AudioFormat& format,
-                           AudioPlayerNode& click, AudioPlayerNode& guide, std::ostream& log) {
+// Every click and cue of the timeline with its sound, in time order; the
+// sounds are made once each.
+std::vector<SongPlayer::Sound> plannedSounds(const TimelineResult& timeline, const SongSettings& song,
+                                             const AudioFormat& format, std::ostream& log) {
     const PcmBufferPtr accentClick = ClickTrack::makeClickBuffer(true, format, song.clickChannels);
     const PcmBufferPtr normalClick = ClickTrack::makeClickBuffer(false, format, song.clickChannels);
     std::map<std::string, PcmBufferPtr, std::less<>> guideBufferCache;
+    std::vector<SongPlayer::Sound> sounds;
+    sounds.reserve(timeline.events.size());
     for (const TimelineEvent& event : timeline.events) {
         const auto at = static_cast<std::int64_t>(event.time * format.sampleRate);
         if (event.kind.isClick()) {
             if (const PcmBufferPtr& buffer = event.kind.accent() ? accentClick : normalClick) {
-                click.scheduleBuffer(buffer, at);
+                sounds.push_back({at, buffer, true});
             }
             continue;
         }
@@ -96,8 +100,9 @@ void scheduleClicksAndCues(const TimelineResult& timeline, const SongSettings& s
         if (cached == guideBufferCache.end()) {
             cached = guideBufferCache.emplace(label, cueBuffer(label, song, format, log)).first;
         }
-        if (cached->second) guide.scheduleBuffer(cached->second, at);
+        if (cached->second) sounds.push_back({at, cached->second, false});
     }
+    return sounds;
 }
 
 // One chord per played bar: the chart padded to the song's bars, then the
@@ -130,11 +135,15 @@ struct SongPlayer::Nodes {
     AudioFormat format;
 };
 
-// The pad's windows are rendered on the player's queue as the device plays,
-// a few seconds ahead: a late feed has that long before anything is missed.
-struct SongPlayer::PadFeed {
-    std::unique_ptr<PadPlayer::PadStream> stream;
-    std::uint32_t next = 0;  // the first frame not yet scheduled
+// What the song hands its nodes while it plays, a few seconds ahead of the
+// device, on the player's queue: a late feed has that long before anything
+// is missed, and neither the start nor the memory grows with the song.
+struct SongPlayer::Feed {
+    std::weak_ptr<AudioPlayerNode> click, guide, pad;
+    std::vector<Sound> sounds;
+    std::size_t nextSound = 0;
+    std::unique_ptr<PadPlayer::PadStream> padStream;  // none without a pad
+    std::uint32_t nextPadFrame = 0;
 };
 
 std::shared_ptr<SongPlayer> SongPlayer::make(std::ostream& log) {
@@ -182,11 +191,13 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     warnUnplayedChannels(log_, "click", song.clickChannels, nodes.format.channelCount);
     warnUnplayedChannels(log_, "guide", song.guideChannels, nodes.format.channelCount);
     if (song.padKey) warnUnplayedChannels(log_, "pad", song.padChannels, nodes.format.channelCount);
-    scheduleClicksAndCues(timeline, song, nodes.format, *nodes.click, *nodes.guide, log_);
+    auto feed = std::make_shared<Feed>(Feed{nodes.click, nodes.guide, nodes.pad,
+                                            plannedSounds(timeline, song, nodes.format, log_)});
+    feedSounds(*nodes.click, *nodes.guide, *feed);
     {
         // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
         AudioEngine::StartGroup startTogether(*engine);
-        startPad(song, nodes, timeline.totalDuration, timeline.startBar, countIn);
+        startPad(song, nodes, timeline.totalDuration, timeline.startBar, countIn, *feed);
         checkNotStopped();
         nodes.guide->setVolume(1.0f);
         armGuideMutes(song, nodes.guide);
@@ -200,55 +211,70 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     padPlayer_ = nodes.pad;
     armAutoStop(engine, timeline.totalDuration);
     watchDevice(engine);
+    keepFeeding(feed);
     return timeline.totalDuration;
 }
 
 void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
-                          std::int64_t countIn) {
+                          std::int64_t countIn, Feed& feed) {
     if (!song.padKey || song.padChannels.empty()) return;
     const std::string& padKey = *song.padKey;
     const double secondsPerBar = barDuration(song.tempo, song.beatsPerBar);
     const std::optional<int> key = parseKey(padKey);
-    auto feed = std::make_shared<PadFeed>();
-    feed->stream = !song.padChords || !key
-                       ? PadPlayer::PadStream::drone(padKey, secondsPerBar, totalDuration, nodes.format,
-                                                     song.padChannels)
-                       : PadPlayer::PadStream::chart(padKey, secondsPerBar, totalDuration, nodes.format,
-                                                     song.padChannels, countIn, playedChords(song, *key, startBar));
-    if (!feed->stream || !feedPad(*nodes.pad, *feed)) {
+    feed.padStream = !song.padChords || !key
+                         ? PadPlayer::PadStream::drone(padKey, secondsPerBar, totalDuration, nodes.format,
+                                                       song.padChannels)
+                         : PadPlayer::PadStream::chart(padKey, secondsPerBar, totalDuration, nodes.format,
+                                                       song.padChannels, countIn, playedChords(song, *key, startBar));
+    if (!feed.padStream || !feedPad(*nodes.pad, feed)) {
+        feed.padStream.reset();
         log_ << "Pad: couldn't build a buffer for key '" << shortForLog(padKey) << "'.\n" << std::flush;
         return;
     }
     nodes.pad->play();
-    keepFeedingPad(nodes.pad, feed);
 }
 
-bool SongPlayer::feedPad(AudioPlayerNode& node, PadFeed& feed) {
+void SongPlayer::feedSounds(AudioPlayerNode& click, AudioPlayerNode& guide, Feed& feed) {
+    const double ahead = static_cast<double>(click.playedFrames()) + feedLeadSeconds * engineSampleRate;
+    for (; feed.nextSound < feed.sounds.size(); ++feed.nextSound) {
+        Sound& sound = feed.sounds[feed.nextSound];
+        if (static_cast<double>(sound.at) >= ahead) break;
+        (sound.click ? click : guide).scheduleBuffer(std::move(sound.buffer), sound.at);
+    }
+}
+
+bool SongPlayer::feedPad(AudioPlayerNode& node, Feed& feed) {
     constexpr std::uint32_t window = 12 * PadPlayer::PadStream::windowAlignment;  // about a second
-    const double ahead = static_cast<double>(node.playedFrames()) + padLeadSeconds * engineSampleRate;
-    while (feed.next < feed.stream->frameCount() && static_cast<double>(feed.next) < ahead) {
-        const std::uint32_t count = std::min(window, feed.stream->frameCount() - feed.next);
-        PcmBufferPtr buffer = feed.stream->render(feed.next, count);
+    const std::uint32_t frames = feed.padStream->frameCount();
+    const double ahead = static_cast<double>(node.playedFrames()) + feedLeadSeconds * engineSampleRate;
+    while (feed.nextPadFrame < frames && static_cast<double>(feed.nextPadFrame) < ahead) {
+        const std::uint32_t count = std::min(window, frames - feed.nextPadFrame);
+        PcmBufferPtr buffer = feed.padStream->render(feed.nextPadFrame, count);
         if (!buffer) return false;
-        node.scheduleBuffer(std::move(buffer), feed.next);
-        feed.next += count;
+        node.scheduleBuffer(std::move(buffer), feed.nextPadFrame);
+        feed.nextPadFrame += count;
     }
     return true;
 }
 
-void SongPlayer::keepFeedingPad(const AudioPlayerNodePtr& node, const std::shared_ptr<PadFeed>& feed) {
-    if (feed->next >= feed->stream->frameCount()) return;
-    afterWeak(queue_, padFeedSeconds, weak_from_this(),
-              [weakNode = std::weak_ptr(node), feed](SongPlayer& player) {
-                  // Until the pad has been stopped or its engine retired.
-                  const AudioPlayerNodePtr pad = weakNode.lock();
-                  if (!pad || !pad->isPlaying()) return;
-                  if (!feedPad(*pad, *feed)) {
-                      player.log_ << "Pad: out of memory; the rest of the pad is left out.\n" << std::flush;
-                      return;
-                  }
-                  player.keepFeedingPad(pad, feed);
-              });
+void SongPlayer::keepFeeding(const std::shared_ptr<Feed>& feed) {
+    afterWeak(queue_, feedSeconds, weak_from_this(), [feed](SongPlayer& player) {
+        // Each part until its node has been stopped (its engine retired) or it is all handed over.
+        bool more = false;
+        const AudioPlayerNodePtr click = feed->click.lock(), guide = feed->guide.lock(), pad = feed->pad.lock();
+        if (click && guide && click->isPlaying() && feed->nextSound < feed->sounds.size()) {
+            feedSounds(*click, *guide, *feed);
+            more = true;
+        }
+        if (pad && pad->isPlaying() && feed->padStream && feed->nextPadFrame < feed->padStream->frameCount()) {
+            if (feedPad(*pad, *feed)) {
+                more = true;
+            } else {
+                player.log_ << "Pad: out of memory; the rest of the pad is left out.\n" << std::flush;
+            }
+        }
+        if (more) player.keepFeeding(feed);
+    });
 }
 
 void SongPlayer::armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration) {

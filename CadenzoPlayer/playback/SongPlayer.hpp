@@ -77,9 +77,17 @@ public:
     static constexpr double deviceWatchSeconds = 0.2;
     // Far beyond any set; sample times and the pad's frame count stay in range.
     static constexpr double longestSongSeconds = 24 * 3600.0;
-    // The pad is rendered this far ahead of the device, topped up this often.
-    static constexpr double padLeadSeconds = 4.0;
-    static constexpr double padFeedSeconds = 0.25;
+    // Clicks, cues and the pad are handed to the nodes this far ahead of the
+    // device, topped up this often.
+    static constexpr double feedLeadSeconds = 4.0;
+    static constexpr double feedSeconds = 0.25;
+
+    // A click or cue of the song: its sound at its sample time.
+    struct Sound {
+        std::int64_t at = 0;
+        PcmBufferPtr buffer;
+        bool click = false;  // else a cue
+    };
 
     // What the player holds right now, read on its queue.
     struct State {
@@ -96,12 +104,13 @@ private:
     explicit SongPlayer(std::ostream& log);
 
     struct Nodes;
-    struct PadFeed;
-    static bool feedPad(AudioPlayerNode& node, PadFeed& feed);
-    void keepFeedingPad(const AudioPlayerNodePtr& node, const std::shared_ptr<PadFeed>& feed);
+    struct Feed;
+    static void feedSounds(AudioPlayerNode& click, AudioPlayerNode& guide, Feed& feed);
+    static bool feedPad(AudioPlayerNode& node, Feed& feed);
+    void keepFeeding(const std::shared_ptr<Feed>& feed);
     double playOnQueue(const CoreAudioDevices::Device& device, const SongSettings& song);
     void startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
-                  std::int64_t countIn);
+                  std::int64_t countIn, Feed& feed);
     void armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration);
     void watchDevice(const std::shared_ptr<AudioEngine>& engine);
     void stopPlayback();
