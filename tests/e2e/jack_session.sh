@@ -53,9 +53,9 @@ start_server() {
   jackd_pid=$!
   pids+=("$jackd_pid")
   disown "$jackd_pid"  # it may be killed on purpose; no job notices
-  await started || { echo "jack_session: the JACK server did not come up" >&2; cat "$scratch/jackd.log" >&2; exit 1; }
+  await started || { echo "jack_session: the JACK server did not come up" >&2; cat "$scratch/jackd.log" >&2; return 1; }
 }
-start_server
+start_server || exit 1
 
 if [ -n "$record" ]; then
   jack_capture --daemon --channels "$channels" --port 'system:monitor*' "$record" >"$scratch/capture.log" 2>&1 &
@@ -66,7 +66,9 @@ fi
 
 if [ -n "$kill_playing" ]; then
   (await playing; kill -KILL "$jackd_pid"; echo "jack_session: server killed at $(date +%s.%N)" >&2
-   [ -z "$restart" ] || { sleep 1; start_server; echo "$jackd_pid" >"$scratch/restarted"; }) &
+   # A server killed a moment ago may still hold its name: a second try.
+   [ -z "$restart" ] || { sleep 1; start_server || { stop_process "$jackd_pid"; sleep 2; start_server; }
+                          echo "$jackd_pid" >"$scratch/restarted"; }) &
   pids=("$!" "${pids[@]}")
   disown "$!"
 fi
