@@ -115,8 +115,11 @@ float chordSample(std::optional<int> bass, std::span<const int> voicing, double 
 
 static_assert(PadStream::windowAlignment == OscillatorBank::Bank::windowAlignment);
 
-PadStream::PadStream(const AudioFormat& format, std::span<const std::int64_t> channels, std::uint32_t frames)
-    : format_(format), channels_(channels.begin(), channels.end()), frames_(frames) {}
+PadStream::PadStream(const AudioFormat& format, std::span<const std::int64_t> channels, std::uint32_t frames,
+                     double secondsPerBar, double duration, std::span<const OscillatorBank::Layer> layers)
+    : format_(format), channels_(channels.begin(), channels.end()), frames_(frames),
+      bank_(std::make_unique<OscillatorBank::Bank>(frames, format.sampleRate, layers, crossfadeLength(secondsPerBar),
+                                                   padEnvelope(secondsPerBar, duration))) {}
 
 PadStream::~PadStream() = default;
 
@@ -131,11 +134,8 @@ std::unique_ptr<PadStream> PadStream::drone(std::string_view key, double seconds
         const double frequency = base * std::exp2(dronePartialOffsets[j] / 12.0) * std::exp2(detune / 1200.0);
         layer.partials.push_back({frequency, voiceAmplitude});
     }
-    std::unique_ptr<PadStream> stream(new PadStream(format, channels, *frames));
-    stream->bank_ = std::make_unique<OscillatorBank::Bank>(*frames, format.sampleRate, std::span(&layer, 1),
-                                                           crossfadeLength(secondsPerBar),
-                                                           padEnvelope(secondsPerBar, duration));
-    return stream;
+    return std::unique_ptr<PadStream>(
+        new PadStream(format, channels, *frames, secondsPerBar, duration, std::span(&layer, 1)));
 }
 
 std::unique_ptr<PadStream> PadStream::chart(std::string_view key, double secondsPerBar, double duration,
@@ -154,11 +154,7 @@ std::unique_ptr<PadStream> PadStream::chart(std::string_view key, double seconds
         }
         layers.push_back(std::move(layer));
     }
-    std::unique_ptr<PadStream> stream(new PadStream(format, channels, *frames));
-    stream->bank_ = std::make_unique<OscillatorBank::Bank>(*frames, format.sampleRate, layers,
-                                                           crossfadeLength(secondsPerBar),
-                                                           padEnvelope(secondsPerBar, duration));
-    return stream;
+    return std::unique_ptr<PadStream>(new PadStream(format, channels, *frames, secondsPerBar, duration, layers));
 }
 
 PcmBufferPtr PadStream::render(std::uint32_t first, std::uint32_t count) {

@@ -12,6 +12,7 @@
 
 namespace cadenzo::OscillatorBank {
 class Bank;
+struct Layer;
 }
 
 // A soft chord bed: a detuned drone on the key, or five voices that follow a
@@ -43,7 +44,8 @@ public:
     static constexpr std::uint32_t windowAlignment = 4096;
 
 private:
-    PadStream(const AudioFormat& format, std::span<const std::int64_t> channels, std::uint32_t frames);
+    PadStream(const AudioFormat& format, std::span<const std::int64_t> channels, std::uint32_t frames,
+              double secondsPerBar, double duration, std::span<const OscillatorBank::Layer> layers);
 
     AudioFormat format_;
     std::vector<std::int64_t> channels_;
