@@ -2,10 +2,17 @@
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
+#include "CadenzoPlayer/launch/Usage.hpp"
 #include "CadenzoPlayer/launch/WindowModule.hpp"
 
-int main() {
+#include <iostream>
+
+int main(int argc, char** argv) {
     using cadenzo::LaunchMode;
+    if (const auto reply = cadenzo::argumentReply({argv + (argc > 0 ? 1 : 0), argv + argc})) {
+        std::cout << *reply;
+        return 0;
+    }
     const std::string deviceText = cadenzo::readEnvironment("TEST_DEVICE").value_or("");
     switch (cadenzo::chooseLaunchMode()) {
     case LaunchMode::songTest: cadenzo::runSongTest(deviceText);

@@ -11,7 +11,7 @@
 #include <iostream>
 
 #ifndef CADENZO_DEFAULT_URL
-#error "CADENZO_DEFAULT_URL names the web application's address"
+#error "CADENZO_DEFAULT_URL names the address the window opens by default (empty: the bundled page)"
 #endif
 
 namespace cadenzo {
@@ -115,10 +115,10 @@ HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& 
     host->loadAddress = settings.loadAddress;
     host->selfTestEnabled = settings.selfTestEnabled;
 
-    if (settings.bridgeTestPage) {
+    const std::string address = chooseLoadAddress(host->loadAddress);
+    if (settings.bridgeTestPage || address.empty()) {
         loadBridgeTestPage(host->webView);
     } else {
-        const std::string address = chooseLoadAddress(host->loadAddress);
         host->navigationLogger->limitLoadTime(options.loadTimeoutSeconds);
         webkit_web_view_load_uri(host->webView, address.c_str());
     }

@@ -21,7 +21,8 @@ inline constexpr int webHostWindowHeight = 700;
 inline constexpr std::string_view bridgeMessageName = "nativeAudio";
 inline constexpr double addressLoadTimeoutSeconds = 60.0;
 
-// The web application's address, fixed when the program is built.
+// The address the window opens by default, fixed when the program is built;
+// empty when that is the bundled control page.
 std::string_view defaultWebAddress();
 
 // What the web host keeps for the life of the process; made once, never torn down.
@@ -62,8 +63,8 @@ void terminateWebHost();
 // control characters.
 bool isValidAddress(std::string_view text);
 
-// Which address an address load uses: LOAD_URL when it is a valid address,
-// else the default one.
+// Which address the window loads: LOAD_URL when it is a valid address, else the
+// default one (empty: the bundled control page).
 std::string chooseLoadAddress(const std::optional<std::string>& loadAddress);
 
 } // namespace cadenzo

@@ -53,6 +53,7 @@ TEST(NavigationLogger, FailuresAfterCommitAreOneLineAndLoadsOverTheirTimeLimitTi
 
 TEST(WebHostAddress, LoadUrlIsUsedOnlyWhenItIsAValidAbsoluteAddress) {
     const std::string fallback(defaultWebAddress());
+    EXPECT_EQ(fallback, "") << "the bundled page is the default";
     for (const char* invalid : {"", "app.example.org/player", "http://exa mple.org/", "https://example.org/\n",
                                 " https://example.org/", "https://example.org/\x7F", "https://example.org/%zz"})
         EXPECT_EQ(chooseLoadAddress(invalid), fallback) << invalid;
