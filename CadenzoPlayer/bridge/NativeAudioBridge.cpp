@@ -3,6 +3,8 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/dispatch/ConcurrentPool.hpp"
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
+#include "CadenzoPlayer/launch/Environment.hpp"
+#include "CadenzoPlayer/library/LibraryStore.hpp"
 #include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
 
 #include <exception>
@@ -31,8 +33,13 @@ json failureOf(std::string_view type, const std::exception_ptr& failure) {
 
 } // namespace
 
-std::shared_ptr<NativeAudioBridge> NativeAudioBridge::make(ToneWait toneWait) {
-    auto bridge = std::shared_ptr<NativeAudioBridge>(new NativeAudioBridge(std::move(toneWait)));
+NativeAudioBridge::Folders NativeAudioBridge::Folders::fromEnvironment() {
+    return {LibraryStore::defaultFolder(readEnvironment), userDirectory(readEnvironment, "DOCUMENTS", "Documents")};
+}
+
+std::shared_ptr<NativeAudioBridge> NativeAudioBridge::make(ToneWait toneWait, Folders folders) {
+    auto bridge =
+        std::shared_ptr<NativeAudioBridge>(new NativeAudioBridge(std::move(toneWait), std::move(folders)));
     bridge->player_->setDeviceLostHandler([weak = std::weak_ptr(bridge)](const std::string& deviceUid) {
         MainThread::post([weak, deviceUid] {
             if (auto self = weak.lock()) self->sendResult(Protocol::deviceLostResult(deviceUid), std::nullopt);
@@ -41,8 +48,9 @@ std::shared_ptr<NativeAudioBridge> NativeAudioBridge::make(ToneWait toneWait) {
     return bridge;
 }
 
-NativeAudioBridge::NativeAudioBridge(ToneWait toneWait)
-    : player_(SongPlayer::make()), toneWait_(std::move(toneWait)) {}
+NativeAudioBridge::NativeAudioBridge(ToneWait toneWait, Folders folders)
+    : player_(SongPlayer::make()), toneWait_(std::move(toneWait)), folders_(std::move(folders)),
+      files_(std::make_unique<SerialQueue>("cadenzo.library")) {}
 
 void NativeAudioBridge::setWebView(std::weak_ptr<ScriptTarget> webView) {
     webView_ = std::move(webView);
@@ -71,6 +79,10 @@ void NativeAudioBridge::dispatch(const Protocol::ParsedMessage& parsed) {
                 testTone(kind, request.requestId);
             } else if constexpr (std::is_same_v<Kind, Protocol::PlaySongRequest>) {
                 playSong(kind, request.requestId);
+            } else if constexpr (std::is_same_v<Kind, Protocol::LoadLibraryRequest> ||
+                                 std::is_same_v<Kind, Protocol::SaveLibraryRequest> ||
+                                 std::is_same_v<Kind, Protocol::SaveFileRequest>) {
+                libraryRequest(request);
             } else if constexpr (std::is_same_v<Kind, Protocol::StopSongRequest>) {
                 player_->stop();
                 sendResult(Protocol::successResult(Kind::type), request.requestId);
@@ -141,17 +153,63 @@ void NativeAudioBridge::playSong(const Protocol::PlaySongRequest& request, std::
         std::move(requestId));
 }
 
-void NativeAudioBridge::answerLater(std::function<json()> work, std::optional<json> requestId) {
+void NativeAudioBridge::libraryRequest(const Protocol::Request& request) {
+    const std::string_view type = Protocol::typeName(request.kind);
+    // Each answers its own failure: the page shows the sentence as it is.
+    const auto guarded = [type](auto work) {
+        return [type, work = std::move(work)]() -> json {
+            try {
+                return work();
+            } catch (...) {
+                return failureOf(type, std::current_exception());
+            }
+        };
+    };
+    if (std::holds_alternative<Protocol::LoadLibraryRequest>(request.kind)) {
+        answerLater(guarded([folder = folders_.library] {
+                        auto loaded = LibraryStore(folder).load();
+                        return Protocol::loadLibraryResult(std::move(loaded.library), loaded.warning);
+                    }),
+                    request.requestId, files_.get());
+    } else if (const auto* save = std::get_if<Protocol::SaveLibraryRequest>(&request.kind)) {
+        if (save->tooDeep || !save->library) {
+            sendResult(Protocol::failureResult(type, save->tooDeep ? LibraryStore::tooDeepText : Protocol::missingLibraryText),
+                       request.requestId);
+            return;
+        }
+        answerLater(guarded([folder = folders_.library, library = *save->library] {
+                        LibraryStore(folder).save(library);
+                        return Protocol::successResult(Protocol::SaveLibraryRequest::type);
+                    }),
+                    request.requestId, files_.get());
+    } else if (const auto* file = std::get_if<Protocol::SaveFileRequest>(&request.kind)) {
+        if (!file->fileName || !file->text) {
+            sendResult(Protocol::failureResult(type, file->fileName ? Protocol::missingTextText
+                                                                     : Protocol::missingFileNameText),
+                       request.requestId);
+            return;
+        }
+        answerLater(guarded([folder = folders_.documents / "CadenzoPlayer", name = *file->fileName, text = *file->text] {
+                        return Protocol::savedFileResult(saveNewFile(folder, name, text).string());
+                    }),
+                    request.requestId, files_.get());
+    }
+}
+
+void NativeAudioBridge::answerLater(std::function<json()> work, std::optional<json> requestId, SerialQueue* queue) {
     // The task holds the bridge until its result has been sent, so the work
     // is done and answered even when everyone else has let go meanwhile.
-    ConcurrentPool::shared().async(
-        [self = shared_from_this(), work = std::move(work), requestId = std::move(requestId)]() mutable {
-            json result = work();
-            MainThread::post([self = std::move(self), result = std::move(result),
-                              requestId = std::move(requestId)]() mutable {
+    auto task = [self = shared_from_this(), work = std::move(work), requestId = std::move(requestId)]() mutable {
+        json result = work();
+        MainThread::post(
+            [self = std::move(self), result = std::move(result), requestId = std::move(requestId)]() mutable {
                 self->sendResult(std::move(result), requestId);
             });
-        });
+    };
+    if (queue)
+        queue->async(std::move(task));
+    else
+        ConcurrentPool::shared().async(std::move(task));
 }
 
 void NativeAudioBridge::sendResult(json result, const std::optional<json>& requestId) {

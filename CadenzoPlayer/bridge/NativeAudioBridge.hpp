@@ -1,11 +1,13 @@
 #pragma once
 
 #include "CadenzoPlayer/bridge/Protocol.hpp"
+#include "CadenzoPlayer/dispatch/SerialQueue.hpp"
 #include "CadenzoPlayer/playback/Device.hpp"
 #include "CadenzoPlayer/playback/SongPlayer.hpp"
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,16 +28,26 @@ public:
 // identify gets exactly one result, always delivered on the main thread.
 // Device listing, stop and mute are answered before handleMessage returns;
 // the test tone and starting a song run on the shared pool and answer when
-// they are done. The only result nobody asked for is "deviceLost", when the
-// playing song's device goes away. Main thread only, except for the work it
-// hands off.
+// they are done; the library and saved files are read and written one request
+// at a time, in order, on a queue of their own. The only result nobody asked
+// for is "deviceLost", when the playing song's device goes away. Main thread
+// only, except for the work it hands off.
 class NativeAudioBridge : public std::enable_shared_from_this<NativeAudioBridge> {
 public:
     // How the tone's thread waits while the tone sounds; by default it sleeps.
     using ToneWait = std::function<void(double seconds)>;
 
+    // Where the library and the files the page saves go.
+    struct Folders {
+        std::filesystem::path library;
+        std::filesystem::path documents;
+        // The library's folder under $XDG_DATA_HOME, files in the user's documents folder.
+        static Folders fromEnvironment();
+    };
+
     // Background work holds the bridge, so it always lives in a shared_ptr.
-    static std::shared_ptr<NativeAudioBridge> make(ToneWait toneWait = {});
+    static std::shared_ptr<NativeAudioBridge> make(ToneWait toneWait = {},
+                                                   Folders folders = Folders::fromEnvironment());
 
     // Results go to this page from now on. Held weakly: the bridge never
     // keeps the page alive, and drops results once it is gone.
@@ -57,18 +69,23 @@ public:
     const std::shared_ptr<SongPlayer>& player() const { return player_; }
 
 private:
-    explicit NativeAudioBridge(ToneWait toneWait);
+    NativeAudioBridge(ToneWait toneWait, Folders folders);
 
     void dispatch(const BridgeProtocol::ParsedMessage& parsed);
     void listDevices(const std::optional<nlohmann::json>& requestId);
     void testTone(const BridgeProtocol::TestToneRequest& request, std::optional<nlohmann::json> requestId);
     void playSong(const BridgeProtocol::PlaySongRequest& request, std::optional<nlohmann::json> requestId);
-    // Runs `work` on the shared pool and sends the result it gives on the main thread.
-    void answerLater(std::function<nlohmann::json()> work, std::optional<nlohmann::json> requestId);
+    void libraryRequest(const BridgeProtocol::Request& request);
+    // Runs `work` on the shared pool, or on `queue`, and sends the result it
+    // gives on the main thread.
+    void answerLater(std::function<nlohmann::json()> work, std::optional<nlohmann::json> requestId,
+                     SerialQueue* queue = nullptr);
 
     std::weak_ptr<ScriptTarget> webView_;
     const std::shared_ptr<SongPlayer> player_;
     const ToneWait toneWait_;
+    const Folders folders_;
+    const std::unique_ptr<SerialQueue> files_;
 };
 
 } // namespace cadenzo

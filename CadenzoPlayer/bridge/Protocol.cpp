@@ -1,5 +1,8 @@
 #include "CadenzoPlayer/bridge/Protocol.hpp"
 
+#include "CadenzoPlayer/JsonLimits.hpp"
+#include "CadenzoPlayer/library/LibraryStore.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -27,31 +30,6 @@ auto readField(const json& object, const char* key, Convert convert) -> decltype
 
 // Walks without recursion so that depth itself cannot hurt. Checks nesting
 // and, when asked, that every value has a JSON text form.
-bool withinLimits(const json& root, std::size_t maxDepth, bool requireWritable) {
-    std::vector<std::pair<const json*, std::size_t>> pending{{&root, 0}};
-    while (!pending.empty()) {
-        auto [value, depth] = pending.back();
-        pending.pop_back();
-        switch (value->type()) {
-        case json::value_t::array:
-        case json::value_t::object:
-            if (depth + 1 > maxDepth) return false;
-            for (const json& child : *value) pending.emplace_back(&child, depth + 1);
-            break;
-        case json::value_t::number_float:
-            if (requireWritable && !std::isfinite(value->get<double>())) return false;
-            break;
-        case json::value_t::binary:
-        case json::value_t::discarded:
-            if (requireWritable) return false;
-            break;
-        default:
-            break;
-        }
-    }
-    return true;
-}
-
 DeviceSelection readSelection(const json& body) {
     return {readField(body, "deviceUid", stringValue), readField(body, "deviceNameContains", stringValue)};
 }
@@ -260,7 +238,7 @@ ParsedMessage parseMessage(const json& body) {
     std::optional<json> requestId;
     if (const json* id = field(body, "requestId")) {
         // It sits one level inside the reply.
-        if (!withinLimits(*id, maxNestingDepth - 1, false)) return ProtocolError{malformedMessageResult(), {}};
+        if (!jsonWithinLimits(*id, maxNestingDepth - 1, false)) return ProtocolError{malformedMessageResult(), {}};
         requestId = *id;
     }
 
@@ -269,6 +247,18 @@ ParsedMessage parseMessage(const json& body) {
     if (name == TestToneRequest::type) return Request{readTestTone(body), std::move(requestId)};
     if (name == PlaySongRequest::type) return Request{readPlaySong(body), std::move(requestId)};
     if (name == StopSongRequest::type) return Request{StopSongRequest{}, std::move(requestId)};
+    if (name == LoadLibraryRequest::type) return Request{LoadLibraryRequest{}, std::move(requestId)};
+    if (name == SaveLibraryRequest::type) {
+        SaveLibraryRequest request;
+        if (const json* library = field(body, "library")) {
+            request.tooDeep = !jsonWithinLimits(*library, LibraryStore::maxNesting, true);
+            if (!request.tooDeep) request.library = *library;
+        }
+        return Request{std::move(request), std::move(requestId)};
+    }
+    if (name == SaveFileRequest::type)
+        return Request{SaveFileRequest{readField(body, "fileName", stringValue), readField(body, "text", stringValue)},
+                       std::move(requestId)};
     if (name == SetGuideMutedRequest::type) {
         SetGuideMutedRequest request;
         request.muted = readField(body, "muted", booleanValue).value_or(false);
@@ -308,6 +298,19 @@ json failureResult(std::string_view type, std::string_view error) {
     return result;
 }
 
+json loadLibraryResult(json library, const std::optional<std::string>& warning) {
+    json result = successResult(LoadLibraryRequest::type);
+    result["library"] = std::move(library);
+    if (warning) result["warning"] = *warning;
+    return result;
+}
+
+json savedFileResult(const std::string& path) {
+    json result = successResult(SaveFileRequest::type);
+    result["path"] = path;
+    return result;
+}
+
 json playSongSuccessResult(double totalDuration) {
     json result = successResult(PlaySongRequest::type);
     result["totalDuration"] = totalDuration;
@@ -334,9 +337,9 @@ json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices) {
 }
 
 std::optional<std::string> deliveryScript(json result, const std::optional<json>& requestId) {
-    if (!result.is_object() || !withinLimits(result, maxNestingDepth, true)) return std::nullopt;
+    if (!result.is_object() || !jsonWithinLimits(result, maxNestingDepth, true)) return std::nullopt;
     // Checked before the copy, which recurses.
-    if (requestId && !withinLimits(*requestId, maxNestingDepth - 1, true)) return std::nullopt;
+    if (requestId && !jsonWithinLimits(*requestId, maxNestingDepth - 1, true)) return std::nullopt;
     std::string text;
     try {
         if (requestId) result["requestId"] = *requestId;

@@ -20,6 +20,9 @@ inline constexpr std::string_view malformedMessageText = "Malformed message";
 inline constexpr std::string_view unknownTypePrefix = "Unknown message type: ";
 inline constexpr std::string_view noMatchingDeviceText = "No matching device";
 inline constexpr std::string_view missingEntriesText = "Missing entries";
+inline constexpr std::string_view missingLibraryText = "Missing library";
+inline constexpr std::string_view missingFileNameText = "Missing fileName";
+inline constexpr std::string_view missingTextText = "Missing text";
 
 // A requestId nested deeper than this, counting the reply it is copied into,
 // is refused as malformed: copying and serialising JSON recurses, and a
@@ -82,8 +85,27 @@ struct SetGuideMutedRequest {
     bool muted = false;
 };
 
-using RequestKind =
-    std::variant<ListDevicesRequest, TestToneRequest, PlaySongRequest, StopSongRequest, SetGuideMutedRequest>;
+struct LoadLibraryRequest {
+    static constexpr std::string_view type = "loadLibrary";
+};
+
+struct SaveLibraryRequest {
+    static constexpr std::string_view type = "saveLibrary";
+    // Any JSON value; absent when the body has no `library`, or when it nests
+    // too deep to be copied safely (then `tooDeep`).
+    std::optional<nlohmann::json> library;
+    bool tooDeep = false;
+};
+
+// A file the page offers the user, written into the documents folder.
+struct SaveFileRequest {
+    static constexpr std::string_view type = "saveFile";
+    std::optional<std::string> fileName;
+    std::optional<std::string> text;
+};
+
+using RequestKind = std::variant<ListDevicesRequest, TestToneRequest, PlaySongRequest, StopSongRequest,
+                                 SetGuideMutedRequest, LoadLibraryRequest, SaveLibraryRequest, SaveFileRequest>;
 
 struct Request {
     RequestKind kind;
@@ -113,6 +135,9 @@ nlohmann::json unknownTypeResult(std::string_view receivedType);
 nlohmann::json successResult(std::string_view type);
 nlohmann::json failureResult(std::string_view type, std::string_view error);
 nlohmann::json playSongSuccessResult(double totalDuration);
+// `library` is null when none is stored; `warning` says what was kept aside.
+nlohmann::json loadLibraryResult(nlohmann::json library, const std::optional<std::string>& warning);
+nlohmann::json savedFileResult(const std::string& path);
 // Sent unasked when the device of the playing song goes away.
 nlohmann::json deviceLostResult(const std::string& deviceUid);
 nlohmann::json deviceObject(const CoreAudioDevices::Device& device);

@@ -30,7 +30,85 @@ void onWebViewDestroyed(GtkWidget*, gpointer data) {
     static_cast<HostState*>(data)->webView = nullptr;
 }
 
+// Where the window was, in its normal state, and whether it was maximised; kept
+// in the user's configuration folder and written when the program ends.
+struct Placement {
+    int width = webHostWindowWidth, height = webHostWindowHeight, x = 0, y = 0;
+    bool positioned = false, maximized = false, known = false;
+} placement;
+
+std::string placementFile() {
+    char* path = g_build_filename(g_get_user_config_dir(), "cadenzo-player", "window.ini", nullptr);
+    std::string file(path);
+    g_free(path);
+    return file;
+}
+
+void restorePlacement(GtkWindow* window) {
+    GKeyFile* keys = g_key_file_new();
+    if (g_key_file_load_from_file(keys, placementFile().c_str(), G_KEY_FILE_NONE, nullptr)) {
+        const auto read = [&](const char* key, int low, int high) -> std::optional<int> {
+            GError* error = nullptr;
+            const int value = g_key_file_get_integer(keys, "window", key, &error);
+            if (error) return g_error_free(error), std::nullopt;
+            return value >= low && value <= high ? std::optional(value) : std::nullopt;
+        };
+        const auto width = read("width", 320, 16384), height = read("height", 240, 16384);
+        const auto x = read("x", -16384, 16384), y = read("y", -16384, 16384);
+        if (width && height) gtk_window_set_default_size(window, *width, *height);
+        if (x && y) {
+            gtk_window_set_position(window, GTK_WIN_POS_NONE);
+            gtk_window_move(window, *x, *y);
+        }
+        if (read("maximized", 1, 1)) gtk_window_maximize(window);
+    }
+    g_key_file_free(keys);
+}
+
+void savePlacement() {
+    if (!placement.known) return;
+    GKeyFile* keys = g_key_file_new();
+    g_key_file_set_integer(keys, "window", "width", placement.width);
+    g_key_file_set_integer(keys, "window", "height", placement.height);
+    if (placement.positioned) {
+        g_key_file_set_integer(keys, "window", "x", placement.x);
+        g_key_file_set_integer(keys, "window", "y", placement.y);
+    }
+    g_key_file_set_integer(keys, "window", "maximized", placement.maximized ? 1 : 0);
+    const std::string file = placementFile();
+    char* folder = g_path_get_dirname(file.c_str());
+    g_mkdir_with_parents(folder, 0700);
+    g_free(folder);
+    g_key_file_save_to_file(keys, file.c_str(), nullptr);
+    g_key_file_free(keys);
+}
+
+gboolean onConfigured(GtkWidget* widget, GdkEvent*, gpointer) {
+    GdkWindow* surface = gtk_widget_get_window(widget);
+    const auto state = surface ? gdk_window_get_state(surface) : GdkWindowState{};
+    placement.maximized = state & GDK_WINDOW_STATE_MAXIMIZED;
+    if (!(state & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))) {
+        gtk_window_get_size(GTK_WINDOW(widget), &placement.width, &placement.height);
+        gtk_window_get_position(GTK_WINDOW(widget), &placement.x, &placement.y);
+        placement.positioned = true;
+    }
+    placement.known = true;
+    return FALSE;
+}
+
+// F11 is the stage view, whatever the page does with its keys.
+gboolean onKeyPressed(GtkWidget* widget, GdkEventKey* event, gpointer) {
+    if (event->keyval != GDK_KEY_F11) return FALSE;
+    GdkWindow* surface = gtk_widget_get_window(widget);
+    if (surface && (gdk_window_get_state(surface) & GDK_WINDOW_STATE_FULLSCREEN))
+        gtk_window_unfullscreen(GTK_WINDOW(widget));
+    else
+        gtk_window_fullscreen(GTK_WINDOW(widget));
+    return TRUE;
+}
+
 void onWindowDestroyed(GtkWidget*, gpointer) {
+    savePlacement();
     terminateWebHost();
 }
 
@@ -83,6 +161,8 @@ HostState& hostState() {
 HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& options) {
     if (host) return *host;
     gtk_init(nullptr, nullptr);
+    // Native pop-ups (menus, file choosers) are not white on a dark stage.
+    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
     host = new HostState;
 
     host->bridge = NativeAudioBridge::make();
@@ -100,7 +180,13 @@ HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& 
     gtk_window_set_default_size(GTK_WINDOW(window), webHostWindowWidth, webHostWindowHeight);
     gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
     gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    restorePlacement(GTK_WINDOW(window));
     g_signal_connect(window, "destroy", G_CALLBACK(onWindowDestroyed), nullptr);
+    g_signal_connect(window, "configure-event", G_CALLBACK(onConfigured), nullptr);
+    g_signal_connect(window, "window-state-event", G_CALLBACK(onConfigured), nullptr);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(onKeyPressed), nullptr);
+    // A self-test or a probe ends the main loop without closing the window.
+    std::atexit(savePlacement);
 
     host->webView = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(host->contentController));
     g_signal_connect(host->webView, "destroy", G_CALLBACK(onWebViewDestroyed), host);

@@ -24,6 +24,12 @@ int loads = 0, resizeWidth = 0, resizeHeight = 0;
 bool countingLoads = false, started = false;
 using probe::quitWith;
 
+bool prefersDark() {
+    gboolean dark = FALSE;
+    g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
+    return dark;
+}
+
 // False when the window has gone.
 bool describeWindow() {
     const cadenzo::HostState& host = cadenzo::hostState();
@@ -36,7 +42,8 @@ bool describeWindow() {
     gtk_window_get_size(window, &width, &height);
     gtk_window_get_position(window, &x, &y);
     std::cout << "host_probe: window \"" << gtk_window_get_title(window) << "\" " << width << "x" << height << " at "
-              << x << "," << y << (gtk_window_get_resizable(window) ? ", resizable" : "") << "\nhost_probe: web view "
+              << x << "," << y << (gtk_window_get_resizable(window) ? ", resizable" : "") << (prefersDark() ? ", dark" : "")
+              << "\nhost_probe: web view "
               << gtk_widget_get_allocated_width(GTK_WIDGET(host.webView)) << "x"
               << gtk_widget_get_allocated_height(GTK_WIDGET(host.webView)) << std::endl;
     return true;

@@ -101,16 +101,22 @@ scenario_file_reads() {
   grep -q '^The page cannot read its bundle folder: ' "$work/err" || fail "no reason on standard error"
 }
 
-# Titled, 900 by 700, centred on the 1280 by 1024 screen, resizable, the web view filling it and
-# following a resize; a page that goes on to another address is seen to finish both loads.
+# Titled, 900 by 700, centred on the 1280 by 1024 screen, resizable, dark, the web view filling it and
+# following a resize; a page that goes on to another address is seen to finish both loads. The next
+# start opens the window as it was left.
 scenario_window() {
-  play -- LOAD_URL="$(page_url navigate-twice.html)" "${display[@]}" "$HOST_PROBE" --loads 2 --resize 1000x600
+  local window='host_probe: window "CadenzoPlayer (bridge prototype)"'
+  play -- XDG_CONFIG_HOME="$work/config" LOAD_URL="$(page_url navigate-twice.html)" "${display[@]}" "$HOST_PROBE" \
+    --loads 2 --resize 1000x600
   expect_run 0 "host_probe: finished $(page_url navigate-twice.html)" \
     "host_probe: finished $(page_url navigate-twice.html)?again" \
-    'host_probe: window "CadenzoPlayer (bridge prototype)" 900x700 at 190,162, resizable' \
-    "host_probe: web view 900x700" \
-    'host_probe: window "CadenzoPlayer (bridge prototype)" 1000x600 at 190,162, resizable' \
-    "host_probe: web view 1000x600"
+    "$window 900x700 at 190,162, resizable, dark" "host_probe: web view 900x700" \
+    "$window 1000x600 at 190,162, resizable, dark" "host_probe: web view 1000x600"
+  play -- XDG_CONFIG_HOME="$work/config" LOAD_URL="$(page_url navigate-twice.html)" "${display[@]}" "$HOST_PROBE" \
+    --loads 2
+  expect_run 0 "host_probe: finished $(page_url navigate-twice.html)" \
+    "host_probe: finished $(page_url navigate-twice.html)?again" \
+    "$window 1000x600 at 190,162, resizable, dark" "host_probe: web view 1000x600"
 }
 
 # The JACK server goes while the bundled page plays a song, and comes back (device-lost-drive.js).

@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
 #include "CadenzoPlayer/dispatch/ManualClock.hpp"
 #include "Eventually.hpp"
+#include "TempFiles.hpp"
 #include "VirtualDeviceFixture.hpp"
 
 #include <gtest/gtest.h>
@@ -169,6 +170,38 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
     EXPECT_EQ(after(R"({"type":"setGuideMuted","muted":1})").guidePlayer->volume(), 0.0f);
     EXPECT_EQ(after(R"({"type":"setGuideMuted","muted":"yes"})").guidePlayer->volume(), 1.0f);  // not a boolean: unmutes
     EXPECT_FALSE(after(R"({"type":"stopSong"})").engine);
+}
+
+TEST_F(BridgeTest, TheLibraryAndSavedFilesAreAnsweredInTheOrderAsked) {
+    testfiles::TempDir dir;
+    bridge = NativeAudioBridge::make({}, {dir.path() / "data", dir.path() / "Documents"});
+    bridge->setWebView(page);
+    const std::string deep = std::string(300, '[') + std::string(300, ']');
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"type":"loadLibrary","requestId":1})", R"({"ok":true,"type":"loadLibrary","library":null,"requestId":1})"},
+        {R"({"type":"saveLibrary","library":{"songs":[1]}})", R"({"ok":true,"type":"saveLibrary"})"},
+        {R"({"type":"saveLibrary","library":{"songs":[2]}})", R"({"ok":true,"type":"saveLibrary"})"},
+        {R"({"type":"loadLibrary"})", R"({"ok":true,"type":"loadLibrary","library":{"songs":[2]}})"},
+        {R"({"type":"saveLibrary"})", R"({"ok":false,"type":"saveLibrary","error":"Missing library"})"},
+        {R"({"type":"saveLibrary","library":)" + deep + "}",
+         R"({"ok":false,"type":"saveLibrary","error":"The library nests deeper than 256 levels; it was not saved."})"},
+        {R"({"type":"saveFile","fileName":"Set.json","text":"[]"})",
+         R"({"ok":true,"type":"saveFile","path":")" + (dir.path() / "Documents/CadenzoPlayer/Set.json").string() + "\"}"},
+        {R"({"type":"saveFile","fileName":"Set.json","text":"[1]"})",
+         R"({"ok":true,"type":"saveFile","path":")" + (dir.path() / "Documents/CadenzoPlayer/Set (2).json").string() + "\"}"},
+        {R"({"type":"saveFile","fileName":".hidden","text":""})",
+         R"({"ok":false,"type":"saveFile","error":"The file name \".hidden\" begins with a dot."})"},
+        {R"({"type":"saveFile","fileName":7,"text":""})", R"({"ok":false,"type":"saveFile","error":"Missing fileName"})"},
+        {R"({"type":"saveFile","fileName":"a"})", R"({"ok":false,"type":"saveFile","error":"Missing text"})"},
+    };
+    // All asked at once: refusals come at once, the rest as the disk allows, in the order asked (the loads
+    // find nothing, then the second save).
+    for (const auto& [request, reply] : cases) bridge->handleMessageText(request);
+    runUntil([&] { return page->results.size() == std::size(cases); });
+    for (const auto& [request, reply] : cases)
+        EXPECT_EQ(std::count(page->results.begin(), page->results.end(), json::parse(reply)),
+                  std::count_if(std::begin(cases), std::end(cases), [&](const auto& c) { return c.second == reply; }))
+            << request;
 }
 
 TEST_F(BridgeTest, ToneStillPlaysWhenThePageGoesBeforeItEndsAndNothingIsDelivered) {
