@@ -1,6 +1,7 @@
 #include "CadenzoPlayer/launch/ClickTestMode.hpp"
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
+#include "CadenzoPlayer/launch/ExportMode.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
 #include "CadenzoPlayer/launch/Usage.hpp"
 #include "CadenzoPlayer/launch/WindowModule.hpp"
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     }
     const std::string deviceText = cadenzo::readEnvironment("TEST_DEVICE").value_or("");
     switch (cadenzo::chooseLaunchMode()) {
+    case LaunchMode::exportWav: cadenzo::runExport();
     case LaunchMode::songTest: cadenzo::runSongTest(deviceText);
     case LaunchMode::clickTest: cadenzo::runClickTest(deviceText);
     case LaunchMode::deviceTest: cadenzo::runDeviceTest(deviceText);

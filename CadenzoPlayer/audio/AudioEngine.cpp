@@ -85,18 +85,35 @@ std::vector<AudioPlayerNodePtr> AudioEngine::attachedNodes() const {
     return current ? *current : std::vector<AudioPlayerNodePtr>{};
 }
 
+namespace {
+
+void checkFormat(const AudioFormat& format) {
+    if (isValidChannelCount(format.channelCount) && format.sampleRate == engineSampleRate) return;
+    throw Error("AudioEngine", AudioEngine::unsupportedFormat,
+                "Unsupported output format: " + std::to_string(format.channelCount) + " channel(s) at " +
+                    std::to_string(static_cast<long long>(format.sampleRate)) + " Hz");
+}
+
+} // namespace
+
+void AudioEngine::startOffline() {
+    std::lock_guard lock(mutex_);
+    if (running_) return;
+    checkFormat(format_);
+    core_->outputChannels.store(format_.channelCount);
+    running_ = true;
+}
+
+void AudioEngine::renderOffline(float* const* channels, std::uint32_t channelCount, std::uint32_t frames) noexcept {
+    core_->renderAdding(channels, channelCount, frames);
+}
+
 void AudioEngine::start() {
     std::lock_guard lock(mutex_);
     if (running_) return;
     DeviceLayer& layer = DeviceLayer::shared();
     if (!layer.backend()) throw Error("AudioEngine", noDeviceLayer, "No audio device layer is available");
-    const bool supported = isValidChannelCount(format_.channelCount) &&
-                           format_.sampleRate == engineSampleRate;
-    if (!supported) {
-        throw Error("AudioEngine", unsupportedFormat,
-                    "Unsupported output format: " + std::to_string(format_.channelCount) + " channel(s) at " +
-                        std::to_string(static_cast<long long>(format_.sampleRate)) + " Hz");
-    }
+    checkFormat(format_);
 
     std::optional<std::string> uid;
     if (deviceId_) uid = layer.uidForId(*deviceId_);
@@ -116,7 +133,7 @@ void AudioEngine::start() {
 void AudioEngine::stop() {
     std::lock_guard lock(mutex_);
     if (!running_) return;
-    const bool letGo = DeviceLayer::shared().detach(output_, core_.get());
+    const bool letGo = !output_ || DeviceLayer::shared().detach(output_, core_.get());
     output_.reset();
     running_ = false;
     // Only once the render thread has let go do the nodes belong to us again.

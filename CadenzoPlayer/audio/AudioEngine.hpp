@@ -72,6 +72,13 @@ public:
     // Joins the device's stream. Throws cadenzo::Error; on failure nothing
     // is left running. Starting a running engine does nothing.
     void start();
+    // Runs the engine without a device, for a render to a file: the caller
+    // pulls each block with renderOffline, on one thread. Throws on an
+    // unsupported format, as start does.
+    void startOffline();
+    // The next `frames` of an engine started offline, added to `channels` as
+    // a device's stream adds them (before its output limiter).
+    void renderOffline(float* const* channels, std::uint32_t channelCount, std::uint32_t frames) noexcept;
     // Leaves the stream (closing it when this was its last engine), then
     // stops every node: their buffers are released and their timelines reset.
     void stop();

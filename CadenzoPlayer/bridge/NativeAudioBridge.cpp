@@ -5,6 +5,7 @@
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
 #include "CadenzoPlayer/library/LibraryStore.hpp"
+#include "CadenzoPlayer/playback/SongExport.hpp"
 #include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
 
 #include <exception>
@@ -34,7 +35,8 @@ json failureOf(std::string_view type, const std::exception_ptr& failure) {
 } // namespace
 
 NativeAudioBridge::Folders NativeAudioBridge::Folders::fromEnvironment() {
-    return {LibraryStore::defaultFolder(readEnvironment), userDirectory(readEnvironment, "DOCUMENTS", "Documents")};
+    return {LibraryStore::defaultFolder(readEnvironment), userDirectory(readEnvironment, "DOCUMENTS", "Documents"),
+            userDirectory(readEnvironment, "MUSIC", "Music")};
 }
 
 std::shared_ptr<NativeAudioBridge> NativeAudioBridge::make(ToneWait toneWait, Folders folders) {
@@ -81,7 +83,8 @@ void NativeAudioBridge::dispatch(const Protocol::ParsedMessage& parsed) {
                 playSong(kind, request.requestId);
             } else if constexpr (std::is_same_v<Kind, Protocol::LoadLibraryRequest> ||
                                  std::is_same_v<Kind, Protocol::SaveLibraryRequest> ||
-                                 std::is_same_v<Kind, Protocol::SaveFileRequest>) {
+                                 std::is_same_v<Kind, Protocol::SaveFileRequest> ||
+                                 std::is_same_v<Kind, Protocol::ExportSongRequest>) {
                 libraryRequest(request);
             } else if constexpr (std::is_same_v<Kind, Protocol::StopSongRequest>) {
                 player_->stop();
@@ -190,9 +193,34 @@ void NativeAudioBridge::libraryRequest(const Protocol::Request& request) {
             return;
         }
         answerLater(guarded([folder = folders_.documents / "CadenzoPlayer", name = *file->fileName, text = *file->text] {
-                        return Protocol::savedFileResult(saveNewFile(folder, name, text).string());
+                        return Protocol::savedFileResult(Protocol::SaveFileRequest::type, saveNewFile(folder, name, text).string());
                     }),
                     request.requestId, files_.get());
+    } else if (const auto* song = std::get_if<Protocol::ExportSongRequest>(&request.kind)) {
+        if (!song->song.hasEntries || !song->fileName) {
+            sendResult(Protocol::failureResult(type, song->fileName ? Protocol::missingEntriesText
+                                                                     : Protocol::missingFileNameText),
+                       request.requestId);
+            return;
+        }
+        std::string name = *song->fileName;
+        if (!name.ends_with(".wav") && !name.ends_with(".WAV")) name += ".wav";
+        // Wide enough for every routed channel, unless the song says how wide.
+        std::int64_t channels = 2;
+        for (const auto* list : {&song->song.song.clickChannels, &song->song.song.guideChannels,
+                                 &song->song.song.padChannels})
+            for (const std::int64_t channel : *list) channels = std::max(channels, channel + 1);
+        channels = song->song.song.totalChannels.value_or(channels);
+        // Long work: on the pool, so that library saves are not held up.
+        answerLater(guarded([player = player_, folder = folders_.music / "CadenzoPlayer", name,
+                             settings = song->song.song, channels] {
+            return Protocol::savedFileResult(
+                Protocol::ExportSongRequest::type,
+                saveNewFile(folder, name, [&](const std::filesystem::path& temporary) {
+                    exportSongToWav(*player, settings, channels, temporary);
+                }).string());
+        }),
+                    request.requestId);
     }
 }
 

@@ -41,7 +41,9 @@ public:
     struct Folders {
         std::filesystem::path library;
         std::filesystem::path documents;
-        // The library's folder under $XDG_DATA_HOME, files in the user's documents folder.
+        std::filesystem::path music;
+        // The library's folder under $XDG_DATA_HOME, files in the user's documents folder, exported songs
+        // in the music folder.
         static Folders fromEnvironment();
     };
 

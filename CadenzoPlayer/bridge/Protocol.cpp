@@ -59,6 +59,8 @@ std::optional<std::vector<MapEntry>> readEntries(const json& body) {
     return sections;
 }
 
+} // namespace
+
 PlaySongRequest readPlaySong(const json& body) {
     PlaySongRequest request;
     request.selection = readSelection(body);
@@ -78,6 +80,8 @@ PlaySongRequest readPlaySong(const json& body) {
     song.totalChannels = readField(body, "totalChannels", integerValue);
     return request;
 }
+
+namespace {
 
 // The code unit of the "\uXXXX" escape at `at`, if there is one.
 std::optional<unsigned> escapedUnit(std::string_view text, std::size_t at) {
@@ -259,6 +263,9 @@ ParsedMessage parseMessage(const json& body) {
     if (name == SaveFileRequest::type)
         return Request{SaveFileRequest{readField(body, "fileName", stringValue), readField(body, "text", stringValue)},
                        std::move(requestId)};
+    if (name == ExportSongRequest::type)
+        return Request{ExportSongRequest{readPlaySong(body), readField(body, "fileName", stringValue)},
+                       std::move(requestId)};
     if (name == SetGuideMutedRequest::type) {
         SetGuideMutedRequest request;
         request.muted = readField(body, "muted", booleanValue).value_or(false);
@@ -305,8 +312,8 @@ json loadLibraryResult(json library, const std::optional<std::string>& warning) 
     return result;
 }
 
-json savedFileResult(const std::string& path) {
-    json result = successResult(SaveFileRequest::type);
+json savedFileResult(std::string_view type, const std::string& path) {
+    json result = successResult(type);
     result["path"] = path;
     return result;
 }

@@ -104,8 +104,16 @@ struct SaveFileRequest {
     std::optional<std::string> text;
 };
 
+// A song rendered to a WAV file in the music folder.
+struct ExportSongRequest {
+    static constexpr std::string_view type = "exportSong";
+    PlaySongRequest song;  // its device fields are not used
+    std::optional<std::string> fileName;
+};
+
 using RequestKind = std::variant<ListDevicesRequest, TestToneRequest, PlaySongRequest, StopSongRequest,
-                                 SetGuideMutedRequest, LoadLibraryRequest, SaveLibraryRequest, SaveFileRequest>;
+                                 SetGuideMutedRequest, LoadLibraryRequest, SaveLibraryRequest, SaveFileRequest,
+                                 ExportSongRequest>;
 
 struct Request {
     RequestKind kind;
@@ -122,6 +130,8 @@ struct ProtocolError {
 using ParsedMessage = std::variant<ProtocolError, Request>;
 
 ParsedMessage parseMessage(const nlohmann::json& body);
+// The song fields of a playSong body (or of a song file: the same object).
+PlaySongRequest readPlaySong(const nlohmann::json& body);
 // Text that is not valid JSON (empty text, "undefined") is not an object.
 // Lone UTF-16 surrogate escapes read as U+FFFD, except in the requestId,
 // which the reply could not give back unchanged: that body is malformed.
@@ -137,7 +147,8 @@ nlohmann::json failureResult(std::string_view type, std::string_view error);
 nlohmann::json playSongSuccessResult(double totalDuration);
 // `library` is null when none is stored; `warning` says what was kept aside.
 nlohmann::json loadLibraryResult(nlohmann::json library, const std::optional<std::string>& warning);
-nlohmann::json savedFileResult(const std::string& path);
+// saveFile's and exportSong's success: where the file went.
+nlohmann::json savedFileResult(std::string_view type, const std::string& path);
 // Sent unasked when the device of the playing song goes away.
 nlohmann::json deviceLostResult(const std::string& deviceUid);
 nlohmann::json deviceObject(const CoreAudioDevices::Device& device);

@@ -66,6 +66,7 @@ std::optional<CoreAudioDevices::Device> matchDeviceByName(const std::vector<Core
 }
 
 LaunchMode chooseLaunchMode(const EnvironmentReader& env) {
+    if (env("EXPORT_WAV")) return LaunchMode::exportWav;
     const bool deviceSet = env("TEST_DEVICE").has_value();
     if (isFlagOn(env, "TEST_SONG") && deviceSet) return LaunchMode::songTest;
     if (isFlagOn(env, "TEST_CLICK") && deviceSet) return LaunchMode::clickTest;

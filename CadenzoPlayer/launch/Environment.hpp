@@ -40,7 +40,7 @@ std::string formatSeconds(double seconds);                               // 30.0
 std::optional<CoreAudioDevices::Device> matchDeviceByName(const std::vector<CoreAudioDevices::Device>& devices,
                                                           std::string_view text);
 
-enum class LaunchMode { songTest, clickTest, deviceTest, webHost };
+enum class LaunchMode { exportWav, songTest, clickTest, deviceTest, webHost };
 
 LaunchMode chooseLaunchMode(const EnvironmentReader& env = readEnvironment);
 

@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/launch/ConsoleLines.hpp"
+#include "CadenzoPlayer/launch/SongFile.hpp"
 #include "CadenzoPlayer/playback/CoreAudioDevices.hpp"
 #include "CadenzoPlayer/playback/SongPlayer.hpp"
 
@@ -73,8 +74,10 @@ int songTestStatus(std::string_view deviceText, const SongTestSettings& settings
 }
 
 void runSongTest(std::string_view deviceText) {
-    const SongTestSettings settings = readSongTestSettings();
-    const int status = songTestStatus(deviceText, settings, std::cout);
+    SongTestSettings settings;
+    const int status = reportingFailure(std::cout, [&] { settings = readSongToPlay(); })
+                           ? songTestStatus(deviceText, settings, std::cout)
+                           : 1;
     std::cout.flush();
     std::exit(status);
 }

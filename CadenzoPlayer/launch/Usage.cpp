@@ -19,6 +19,7 @@ multichannel audio interface. Without settings it opens its control page in a
 window. Everything else comes from the environment.
 
 Launch modes (the first that applies):
+  export        EXPORT_WAV set: renders the song to a WAV file, no device
   song test     TEST_SONG=1 and TEST_DEVICE set: plays a song on the device
   click test    TEST_CLICK=1 and TEST_DEVICE set: plays a click track alone
   device test   TEST_DEVICE set: lists the devices, beeps on one channel
@@ -44,6 +45,9 @@ Environment:
   GUIDE_MUTE_AT=SECONDS  mute the guide cues this long after the start (default: never)
   GUIDE_UNMUTE_AT=SECONDS  unmute them this long after the start (default: never)
   STOP_AT=SECONDS        stop the song test after this much of it (default: the end)
+  SONG_FILE=PATH         a song file (JSON, as the bridge's playSong) instead of
+                         the song variables (default: none)
+  EXPORT_WAV=PATH        render the song to this WAV file and quit (default: none)
   LOAD_URL=ADDRESS       page to open in the window (default: )" + defaultPage + R"()
   BRIDGE_TEST_PAGE=1     open the bundled control page (default: off)
   SELF_TEST=1            ask the page's bridge for the devices once, print, quit (default: off)

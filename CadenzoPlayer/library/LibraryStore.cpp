@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -201,6 +202,19 @@ fs::path userDirectory(const std::function<std::optional<std::string>(std::strin
 }
 
 fs::path saveNewFile(const fs::path& folder, std::string_view fileName, std::string_view text) {
+    if (text.size() > LibraryStore::maxBytes) fail(LibraryStore::Code::tooLarge, "The file is larger than 64 MiB.");
+    return saveNewFile(folder, fileName, [&](const fs::path& temporary) {
+        try {
+            writeSynced(temporary, text);
+        } catch (const std::system_error& failure) {
+            fail(LibraryStore::Code::unwritable,
+                 "The file could not be saved in " + folder.string() + ": " + failure.code().message());
+        }
+    });
+}
+
+fs::path saveNewFile(const fs::path& folder, std::string_view fileName,
+                     const std::function<void(const fs::path& temporary)>& write) {
     const auto refuse = [&](const std::string& why) {
         fail(LibraryStore::Code::badFileName, "The file name \"" + std::string(fileName.substr(0, 200)) + "\" " + why);
     };
@@ -211,7 +225,6 @@ fs::path saveNewFile(const fs::path& folder, std::string_view fileName, std::str
         if (c == '/') refuse("names a folder: it holds a slash.");
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) refuse("holds a control character.");
     }
-    if (text.size() > LibraryStore::maxBytes) fail(LibraryStore::Code::tooLarge, "The file is larger than 64 MiB.");
 
     std::error_code error;
     fs::create_directories(folder, error);
@@ -219,12 +232,16 @@ fs::path saveNewFile(const fs::path& folder, std::string_view fileName, std::str
         fail(LibraryStore::Code::unwritable, "The file could not be saved in " + folder.string() + ": " + reason);
     };
     if (error) unwritable(error.message());
-    const fs::path temporary = folder / (".saving." + std::to_string(::getpid()) + ".tmp");
+    // Unique in the process too: saves may run side by side.
+    static std::atomic<std::uint64_t> saves{0};
+    const fs::path temporary =
+        folder / (".saving." + std::to_string(::getpid()) + "." + std::to_string(++saves) + ".tmp");
     fs::remove(temporary, error);
     try {
-        writeSynced(temporary, text);
-    } catch (const std::system_error& failure) {
-        unwritable(failure.code().message());
+        write(temporary);
+    } catch (...) {
+        fs::remove(temporary, error);
+        throw;
     }
     const fs::path name(fileName);
     const std::string stem = name.stem().string(), extension = name.extension().string();

@@ -62,5 +62,9 @@ std::filesystem::path userDirectory(const std::function<std::optional<std::strin
 // slash, no leading dot, no control character, at most 200 bytes.
 std::filesystem::path saveNewFile(const std::filesystem::path& folder, std::string_view fileName,
                                   std::string_view text);
+// The same for a file that `write` makes at the temporary path it is given
+// (in `folder`; removed if `write` throws).
+std::filesystem::path saveNewFile(const std::filesystem::path& folder, std::string_view fileName,
+                                  const std::function<void(const std::filesystem::path& temporary)>& write);
 
 } // namespace cadenzo

@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/PadChords.hpp"
+#include "CadenzoPlayer/audio/OutputLimiter.hpp"
 #include "CadenzoPlayer/TextParsing.hpp"
 #include "CadenzoPlayer/dispatch/ConcurrentPool.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
@@ -159,6 +160,42 @@ double SongPlayer::play(const CoreAudioDevices::Device& device, const SongSettin
     return queue_.sync([&] { return playOnQueue(device, song); });
 }
 
+// The song's timeline, with the count-in it plays; said on the log.
+struct SongPlayer::Layout {
+    TimelineResult timeline;
+    std::int64_t countIn = 0;
+};
+
+SongPlayer::Layout SongPlayer::layOut(const SongSettings& song) {
+    const bool cut = song.startSection >= 1 && song.startSection < static_cast<std::int64_t>(song.entries.size());
+    Layout layout{{}, cut ? 0 : song.countInBars};
+    layout.timeline = buildTimeline(song.beatsPerBar, layout.countIn, song.entries, song.startSection, song.tempo);
+    log_ << "Built " << layout.timeline.events.size() << " events (click + guide), "
+         << twoDecimals(layout.timeline.totalDuration) << "s total";
+    if (cut) log_ << " (starting at section " << song.startSection << ", skipping the count-in)";
+    log_ << ".\n" << std::flush;
+    return layout;
+}
+
+std::shared_ptr<SongPlayer::Feed> SongPlayer::startNodes(const SongSettings& song, const Nodes& nodes,
+                                                         AudioEngine& engine, const Layout& layout,
+                                                         const std::function<void()>& checkNotStopped) {
+    warnUnplayedChannels(log_, "click", song.clickChannels, nodes.format.channelCount);
+    warnUnplayedChannels(log_, "guide", song.guideChannels, nodes.format.channelCount);
+    if (song.padKey) warnUnplayedChannels(log_, "pad", song.padChannels, nodes.format.channelCount);
+    auto feed = std::make_shared<Feed>(Feed{nodes.click, nodes.guide, nodes.pad,
+                                            plannedSounds(layout.timeline, song, nodes.format, log_), 0, nullptr});
+    feedSounds(*nodes.click, *nodes.guide, *feed);
+    // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
+    AudioEngine::StartGroup startTogether(engine);
+    startPad(song, nodes, layout.timeline.totalDuration, layout.timeline.startBar, layout.countIn, *feed);
+    checkNotStopped();
+    nodes.guide->setVolume(1.0f);
+    nodes.click->play();
+    nodes.guide->play();
+    return feed;
+}
+
 double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const SongSettings& song) {
     const std::uint64_t stopsBefore = stopRequests_.load();
     const auto checkNotStopped = [&] {
@@ -166,8 +203,6 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
             throw Error(domain, SongPlayerError::stopped, "Stopped before the song started");
         }
     };
-    const bool cut = song.startSection >= 1 && song.startSection < static_cast<std::int64_t>(song.entries.size());
-    const std::int64_t countIn = cut ? 0 : song.countInBars;
     const std::int64_t totalChannels = song.totalChannels.value_or(device.channelCount);
     checkPlayable(song, totalChannels);
 
@@ -175,44 +210,68 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     stopPlayback();
     lostDeviceUid_.reset();
 
-    const TimelineResult timeline =
-        buildTimeline(song.beatsPerBar, countIn, song.entries, song.startSection, song.tempo);
+    const Layout layout = layOut(song);
     checkNotStopped();
-    log_ << "Built " << timeline.events.size() << " events (click + guide), " << twoDecimals(timeline.totalDuration)
-         << "s total";
-    if (cut) log_ << " (starting at section " << song.startSection << ", skipping the count-in)";
-    log_ << ".\n" << std::flush;
 
     auto engine = std::make_shared<AudioEngine>();
     Nodes nodes;
     nodes.format = startEngine(*engine, device.id, device.channelCount, totalChannels,
                                {nodes.click, nodes.guide, nodes.pad},
                                {domain, "Couldn't select device: ", "Couldn't build "});
-    warnUnplayedChannels(log_, "click", song.clickChannels, nodes.format.channelCount);
-    warnUnplayedChannels(log_, "guide", song.guideChannels, nodes.format.channelCount);
-    if (song.padKey) warnUnplayedChannels(log_, "pad", song.padChannels, nodes.format.channelCount);
-    auto feed = std::make_shared<Feed>(Feed{nodes.click, nodes.guide, nodes.pad,
-                                            plannedSounds(timeline, song, nodes.format, log_)});
-    feedSounds(*nodes.click, *nodes.guide, *feed);
-    {
-        // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
-        AudioEngine::StartGroup startTogether(*engine);
-        startPad(song, nodes, timeline.totalDuration, timeline.startBar, countIn, *feed);
-        checkNotStopped();
-        nodes.guide->setVolume(1.0f);
-        armGuideMutes(song, nodes.guide);
-        nodes.click->play();
-        nodes.guide->play();
-    }
+    const auto feed = startNodes(song, nodes, *engine, layout, checkNotStopped);
+    armGuideMutes(song, nodes.guide);
 
     engine_ = engine;
     clickPlayer_ = nodes.click;
     guidePlayer_ = nodes.guide;
     padPlayer_ = nodes.pad;
-    armAutoStop(engine, timeline.totalDuration);
+    armAutoStop(engine, layout.timeline.totalDuration);
     watchDevice(engine);
     keepFeeding(feed);
-    return timeline.totalDuration;
+    return layout.timeline.totalDuration;
+}
+
+std::int64_t SongPlayer::render(const SongSettings& song, std::int64_t channelCount, const RenderSink& sink) {
+    checkPlayable(song, channelCount);
+    if (channelCount < 1 || channelCount > 1024) refuse("Total channels must be 1 to 1024 for a render");
+    const Layout layout = layOut(song);
+    AudioEngine engine;
+    Nodes nodes;
+    nodes.format = {engineSampleRate, static_cast<std::uint32_t>(channelCount)};
+    engine.setFormat(nodes.format);
+    for (const auto& node : {nodes.click, nodes.guide, nodes.pad}) engine.attach(node);
+    engine.startOffline();
+    const auto feed = startNodes(song, nodes, engine, layout, [] {});
+
+    // The mutes a live song times on the clock land here on their frames.
+    SongSettings::GuideMuteSchedule mutes = song.guideMuteSchedule;
+    std::stable_sort(mutes.begin(), mutes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::size_t nextMute = 0;
+    const auto frameOf = [](double seconds) {
+        return static_cast<std::int64_t>(std::clamp(seconds, 0.0, longestSongSeconds + 60) * engineSampleRate);
+    };
+
+    // As long as a device plays it: until the player's own stop after the end.
+    const std::int64_t total = frameOf(layout.timeline.totalDuration + autoStopMarginSeconds);
+    constexpr std::int64_t block = 4096;
+    std::vector<std::vector<float>> samples(static_cast<std::size_t>(channelCount), std::vector<float>(block));
+    std::vector<float*> channels;
+    for (auto& channel : samples) channels.push_back(channel.data());
+    OutputLimiter limiter(static_cast<std::uint32_t>(channelCount), engineSampleRate);
+    for (std::int64_t done = 0; done < total;) {
+        for (; nextMute < mutes.size() && frameOf(mutes[nextMute].first) <= done; ++nextMute)
+            nodes.guide->setVolume(mutes[nextMute].second ? 0.0f : 1.0f);
+        std::int64_t frames = std::min(block, total - done);
+        if (nextMute < mutes.size()) frames = std::min(frames, frameOf(mutes[nextMute].first) - done);
+        feedSounds(*nodes.click, *nodes.guide, *feed);
+        if (feed->padStream && !feedPad(*nodes.pad, *feed)) refuse("Out of memory for the pad");
+        for (auto& channel : samples) std::fill(channel.begin(), channel.end(), 0.0f);
+        engine.renderOffline(channels.data(), static_cast<std::uint32_t>(channelCount), static_cast<std::uint32_t>(frames));
+        limiter.process(channels.data(), static_cast<std::uint32_t>(channelCount), static_cast<std::uint32_t>(frames));
+        sink(channels.data(), static_cast<std::uint32_t>(frames));
+        done += frames;
+    }
+    return total;
 }
 
 void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,

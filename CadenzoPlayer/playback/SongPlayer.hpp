@@ -54,6 +54,17 @@ public:
     // stop() that comes while the song is being built cancels it.
     double play(const CoreAudioDevices::Device& device, const SongSettings& song);
 
+    // Receives each rendered block: one array per channel, `frames` long.
+    using RenderSink = std::function<void(const float* const* channels, std::uint32_t frames)>;
+
+    // Renders the song with no device, block by block into `sink`, exactly as
+    // a device of `channelCount` channels at the engine rate receives it when
+    // the song is played (its output limiter included), until the player's
+    // stop after the end. Runs on the caller's thread and leaves the playing
+    // song alone. Returns the frames rendered; throws what play() would for
+    // the song, or what `sink` throws.
+    std::int64_t render(const SongSettings& song, std::int64_t channelCount, const RenderSink& sink);
+
     // Clicks and cues stop at once; a sounding pad fades out over 1.5 s.
     // Returns at once.
     void stop();
@@ -105,6 +116,10 @@ private:
 
     struct Nodes;
     struct Feed;
+    struct Layout;
+    Layout layOut(const SongSettings& song);
+    std::shared_ptr<Feed> startNodes(const SongSettings& song, const Nodes& nodes, AudioEngine& engine,
+                                     const Layout& layout, const std::function<void()>& checkNotStopped);
     static void feedSounds(AudioPlayerNode& click, AudioPlayerNode& guide, Feed& feed);
     static bool feedPad(AudioPlayerNode& node, Feed& feed);
     void keepFeeding(const std::shared_ptr<Feed>& feed);

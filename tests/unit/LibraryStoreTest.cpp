@@ -111,7 +111,11 @@ TEST(LibraryStore, AProcessKilledAtAnyStepOfASaveLeavesAWholeLibrary) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            store.save(second);
+            try {
+                store.save(second);
+            } catch (...) {
+                _exit(1);
+            }
             _exit(0);
         }
         alignas(inotify_event) char events[4096];

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sndfile.h>
 #include <future>
 #include <thread>
 
@@ -174,7 +175,7 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
 
 TEST_F(BridgeTest, TheLibraryAndSavedFilesAreAnsweredInTheOrderAsked) {
     testfiles::TempDir dir;
-    bridge = NativeAudioBridge::make({}, {dir.path() / "data", dir.path() / "Documents"});
+    bridge = NativeAudioBridge::make({}, {dir.path() / "data", dir.path() / "Documents", dir.path() / "Music"});
     bridge->setWebView(page);
     const std::string deep = std::string(300, '[') + std::string(300, ']');
     const std::pair<std::string, std::string> cases[] = {
@@ -193,6 +194,12 @@ TEST_F(BridgeTest, TheLibraryAndSavedFilesAreAnsweredInTheOrderAsked) {
          R"({"ok":false,"type":"saveFile","error":"The file name \".hidden\" begins with a dot."})"},
         {R"({"type":"saveFile","fileName":7,"text":""})", R"({"ok":false,"type":"saveFile","error":"Missing fileName"})"},
         {R"({"type":"saveFile","fileName":"a"})", R"({"ok":false,"type":"saveFile","error":"Missing text"})"},
+        // A song to a WAV file in the music folder; a name without the extension gets it.
+        {R"({"type":"exportSong","fileName":"Take","tempo":240,"countInBars":0,"entries":[{"label":"A","bars":1}],"click":[0]})",
+         R"({"ok":true,"type":"exportSong","path":")" + (dir.path() / "Music/CadenzoPlayer/Take.wav").string() + "\"}"},
+        {R"({"type":"exportSong","fileName":"Take","entries":[],"tempo":0})",
+         R"({"ok":false,"type":"exportSong","error":"Tempo must be a positive, finite number of beats per minute"})"},
+        {R"({"type":"exportSong","entries":[]})", R"({"ok":false,"type":"exportSong","error":"Missing fileName"})"},
     };
     // All asked at once: refusals come at once, the rest as the disk allows, in the order asked (the loads
     // find nothing, then the second save).
@@ -202,6 +209,12 @@ TEST_F(BridgeTest, TheLibraryAndSavedFilesAreAnsweredInTheOrderAsked) {
         EXPECT_EQ(std::count(page->results.begin(), page->results.end(), json::parse(reply)),
                   std::count_if(std::begin(cases), std::end(cases), [&](const auto& c) { return c.second == reply; }))
             << request;
+    SF_INFO info{};
+    SNDFILE* take = sf_open((dir.path() / "Music/CadenzoPlayer/Take.wav").c_str(), SFM_READ, &info);
+    ASSERT_TRUE(take);
+    sf_close(take);
+    // One bar at 240 bpm, the two seconds after it, on as many channels as the click needs.
+    EXPECT_EQ(std::tuple(info.frames, info.channels, info.samplerate), std::tuple(144000, 2, 48000));
 }
 
 TEST_F(BridgeTest, ToneStillPlaysWhenThePageGoesBeforeItEndsAndNothingIsDelivered) {

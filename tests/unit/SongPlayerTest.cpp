@@ -124,6 +124,27 @@ TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
     for (std::uint32_t c : {0u, 1u, 5u, 7u}) EXPECT_TRUE(silent(recorded[c])) << "channel " << c;
 }
 
+TEST_F(SongPlayerTest, ARenderWithoutADeviceIsWhatTheDeviceReceivesSampleForSample) {
+    const Song song{.tempo = 200, .entries = parseSections("In:1,V:2"), .padKey = "G", .pad = {2, 3},
+                    .padChords = Chords{{"1", "4", "5"}}};
+    const double total = play(song);
+    // Up to the player's own stop after the end, which the render reaches too.
+    const auto played = playSeconds(total + SongPlayer::autoStopMarginSeconds - 0.25);
+    std::vector<std::vector<float>> rendered(channels);
+    const std::int64_t frames = player->render(
+        {clickChannels, guideChannels, song.pad, std::nullopt, song.tempo, song.beatsPerBar, song.countInBars,
+         song.entries, song.startSection, song.padKey, song.padChords, {}},
+        channels, [&](const float* const* samples, std::uint32_t count) {
+            for (std::size_t c = 0; c < channels; ++c) rendered[c].insert(rendered[c].end(), samples[c], samples[c] + count);
+        });
+    EXPECT_EQ(frames, std::int64_t((total + SongPlayer::autoStopMarginSeconds) * 48000));
+    for (std::size_t c = 0; c < channels; ++c) {
+        rendered[c].resize(played[c].size());
+        EXPECT_EQ(rendered[c], played[c]) << "channel " << c;
+    }
+    EXPECT_FALSE(silent(rendered[2]) || silent(rendered[4]) || silent(rendered[6]));
+}
+
 TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWithoutAChartADrone) {
     const Song later{.tempo = 100, .countInBars = 2, .entries = parseSections("In:2,V:4,Ch:4,Out:2"),
                      .startSection = 1, .padKey = "C", .pad = {2},

@@ -1,0 +1,54 @@
+#include "CadenzoPlayer/launch/ExportMode.hpp"
+
+#include "CadenzoPlayer/Error.hpp"
+#include "CadenzoPlayer/launch/ConsoleLines.hpp"
+#include "CadenzoPlayer/launch/SongFile.hpp"
+#include "CadenzoPlayer/playback/SongExport.hpp"
+
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+namespace cadenzo {
+
+namespace {
+
+std::string routing(const char* source, const std::vector<std::int64_t>& channels) {
+    std::vector<std::int64_t> numbers;
+    for (const std::int64_t channel : channels) numbers.push_back(channel + 1);
+    return std::string(source) + " ch " + formatIntegerList(numbers);
+}
+
+} // namespace
+
+int exportStatus(const std::string& path, const SongTestSettings& settings, std::int64_t channelCount,
+                 std::ostream& out) {
+    const SongSettings& song = settings.song;
+    std::ostringstream log;  // the player's own lines are not this mode's
+    const auto player = SongPlayer::make(log);
+    std::int64_t frames = 0;
+    const bool written = reportingFailure(out, [&] {
+        if (path.empty()) throw Error("SongExport", SongExportError::unwritable, "EXPORT_WAV names no file");
+        frames = exportSongToWav(*player, song, channelCount, path);
+    });
+    if (!written) return 1;
+    out << "Exported " << path << ": " << formatSeconds(static_cast<double>(frames) / engineSampleRate) << " s, "
+        << channelCount << " channels (" << routing("click", song.clickChannels) << ", "
+        << routing("guide", song.guideChannels);
+    if (song.padKey && !song.padChannels.empty()) out << ", " << routing("pad", song.padChannels);
+    out << ").\n" << std::flush;
+    return 0;
+}
+
+void runExport() {
+    int status = 1;
+    SongTestSettings settings;
+    if (reportingFailure(std::cout, [&] { settings = readSongToPlay(); })) {
+        const std::int64_t channels = readDeviceTestSettings().requestedChannelCount;  // TEST_CHANNELS
+        status = exportStatus(readEnvironment("EXPORT_WAV").value_or(""), settings, channels, std::cout);
+    }
+    std::cout.flush();
+    std::exit(status);
+}
+
+} // namespace cadenzo
