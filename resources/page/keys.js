@@ -1,0 +1,65 @@
+import { $, app, nativeAudio, setStatus } from './app.js';
+import { stopSong, togglePlay, toggleGuide } from './transport.js';
+import { selectRelative } from './songs.js';
+import { tap } from './editor.js';
+
+// ---- Tabs and keys --------------------------------------------------------------------------------------
+
+export const TABS = ['song', 'pad', 'outputs', 'log'];
+
+export function showTab(name) {
+    app.activeTab = name;
+    for (const tab of TABS) {
+        const selected = tab === name;
+        $(`tab-${tab}`).setAttribute('aria-selected', selected ? 'true' : 'false');
+        $(`tab-${tab}`).tabIndex = selected ? 0 : -1;
+        $(`panel-${tab}`).hidden = !selected;
+    }
+    if (name === 'log') {
+        app.unseenLogErrors = 0;
+        $('badge-log').hidden = true;
+    }
+}
+
+export function isTypingTarget(target) {
+    if (!target || !target.tagName) return false;
+    if (target.isContentEditable) return true;
+    const tag = target.tagName.toLowerCase();
+    if (tag === 'textarea' || tag === 'select') return true;
+    return tag === 'input' && !['button', 'submit', 'reset'].includes(target.type);
+}
+
+export function onKeyDown(event) {
+    if (event.defaultPrevented || event.altKey || event.ctrlKey || event.metaKey) return;
+    if ($('transfer').open) return;
+    if (event.key === 'Escape') {
+        if (!nativeAudio()) return;
+        stopSong();
+        setStatus('Stopped everything.');
+        return;
+    }
+    if (isTypingTarget(event.target)) return;
+    if (event.key === ' ' || event.code === 'Space') {
+        event.preventDefault();
+        if (!event.repeat) togglePlay();
+    } else if (event.key === 'g' || event.key === 'G') {
+        toggleGuide();
+    } else if (event.key === 't' || event.key === 'T') {
+        tap();
+    } else if (event.key === 'PageDown' || event.key === 'PageUp') {
+        event.preventDefault();
+        selectRelative(event.key === 'PageDown' ? 1 : -1);
+    }
+}
+
+export function onTabKey(event) {
+    const index = TABS.indexOf(app.activeTab);
+    let next = null;
+    if (event.key === 'ArrowRight') next = TABS[(index + 1) % TABS.length];
+    if (event.key === 'ArrowLeft') next = TABS[(index + TABS.length - 1) % TABS.length];
+    if (next) {
+        event.preventDefault();
+        showTab(next);
+        $(`tab-${next}`).focus();
+    }
+}
