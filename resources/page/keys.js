@@ -21,12 +21,15 @@ export function showTab(name) {
     }
 }
 
+// Fields that take typed characters. A closed select, a checkbox or a button does not: the stage keys work
+// there. An open select has the keyboard to itself, so its keys never reach the page.
+const TYPING_INPUTS = new Set(['text', 'number', 'search', 'email', 'url', 'tel', 'password']);
+
 export function isTypingTarget(target) {
     if (!target || !target.tagName) return false;
     if (target.isContentEditable) return true;
     const tag = target.tagName.toLowerCase();
-    if (tag === 'textarea' || tag === 'select') return true;
-    return tag === 'input' && !['button', 'submit', 'reset'].includes(target.type);
+    return tag === 'textarea' || (tag === 'input' && TYPING_INPUTS.has(target.type));
 }
 
 export function onKeyDown(event) {
@@ -38,13 +41,20 @@ export function onKeyDown(event) {
         setStatus('Stopped everything.');
         return;
     }
-    if (isTypingTarget(event.target)) return;
+    if (isTypingTarget(event.target)) {
+        // Enter keeps the value and hands the keyboard back to the stage keys.
+        if (event.key === 'Enter' && event.target.tagName.toLowerCase() === 'input') event.target.blur();
+        return;
+    }
     if (event.key === ' ' || event.code === 'Space') {
         event.preventDefault();
         if (!event.repeat) togglePlay();
     } else if (event.key === 'g' || event.key === 'G') {
+        // Not also a jump to an option beginning with G in a focused select.
+        event.preventDefault();
         toggleGuide();
     } else if (event.key === 't' || event.key === 'T') {
+        event.preventDefault();
         tap();
     } else if (event.key === 'PageDown' || event.key === 'PageUp') {
         event.preventDefault();
