@@ -92,7 +92,7 @@ export function setStatus(text, action) {
             element('button', {
                 type: 'button',
                 text: action.label,
-                style: 'min-height: 24px; padding: 0 10px; font-size: 13px',
+                style: 'min-height: 24px; padding: 0 10px; font-size: 14px',
                 onclick: () => action.run(),
             }),
         );

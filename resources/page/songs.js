@@ -87,7 +87,8 @@ export function renderSetList() {
                     [
                         element('span', { className: 'n', text: String(index + 1) }),
                         element('span', { className: 't', text: song.title || 'Untitled' }),
-                        element('span', { className: 'm', text: songMeta(song) }),
+                        element('span', { className: 'm', text: [`${song.tempo} bpm`, song.padKey ? L.keyLabel(song.padKey) : '']
+                            .filter(Boolean).join(' · ') }),
                     ],
                 ),
             ),
