@@ -5,7 +5,8 @@ export const STORAGE_SONGS = 'cadenzo.setlist.v1';
 export const STORAGE_SONGS_BACKUP = 'cadenzo.setlist.unreadable';
 export const STORAGE_RIG = 'cadenzo.rig.v1';
 // How long each request may wait for its reply (ms). A tone takes about 1.5 s, a song prepares its sounds first.
-export const TIMEOUTS = { listDevices: 5000, testTone: 12000, playSong: 20000, stopSong: 5000, setGuideMuted: 5000 };
+export const TIMEOUTS = { listDevices: 5000, testTone: 12000, playSong: 20000, stopSong: 5000, setGuideMuted: 5000,
+    loadLibrary: 10000, saveLibrary: 10000, saveFile: 10000 };
 export const LOG_LIMIT = 300;
 export const TYPE_NAMES = {
     listDevices: 'List interfaces',
@@ -14,6 +15,9 @@ export const TYPE_NAMES = {
     stopSong: 'Stop',
     setGuideMuted: 'Cues on/off',
     deviceLost: 'Interface lost',
+    loadLibrary: 'Read library',
+    saveLibrary: 'Save library',
+    saveFile: 'Save file',
 };
 
 export const $ = (id) => document.getElementById(id);

@@ -7,3 +7,4 @@ export * from './checks.js';
 export * from './protocol.js';
 export * from './transport-state.js';
 export * from './setlist.js';
+export * from './library.js';

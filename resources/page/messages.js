@@ -3,6 +3,8 @@ import { TIMEOUTS, TYPE_NAMES, $, app, nativeAudio, currentDevice, showAlert, ad
 import { onDeviceLost, onDevicesListed, onToneResult } from './outputs.js';
 import { onPlayResult } from './transport.js';
 import { renderAll } from './view.js';
+import { onLibraryLoaded, onLibrarySaved } from './store.js';
+import { onFileSaved } from './songs.js';
 
 // ---- Messages to and from the audio engine -----------------------------------------------------------------
 
@@ -114,6 +116,16 @@ export function handleResult(result, local = false) {
         case 'playSong':
             onPlayResult(result, request, local);
             break;
+        case 'loadLibrary':
+            onLibraryLoaded(result);
+            renderAll({ editor: true });
+            break;
+        case 'saveLibrary':
+            onLibrarySaved(result, request);
+            break;
+        case 'saveFile':
+            onFileSaved(result, local);
+            break;
         default:
             if (result.ok !== true) showAlert(errorText(result, local));
     }
@@ -141,6 +153,9 @@ export function checkTimeouts() {
             const channel = app.toneChannels.get(request.id);
             if (app.tone && app.tone.requestId === request.id) app.tone = null;
             showAlert(`No answer to the test tone on output ${channel}. Is the audio engine still running?`);
+        } else if (request.type === 'loadLibrary') {
+            onLibraryLoaded({ ok: false, error: 'no answer from the program' });
+            renderAll({ editor: true });
         } else {
             showAlert(`No answer from the audio engine (${name}).`);
         }

@@ -1,6 +1,6 @@
 import * as L from './logic.js';
 import { $, app, element, nativeAudio, currentDevice, deviceMissing, setStatus, showAlert, addLog } from './app.js';
-import { saveRig } from './store.js';
+import { saveRig, chooseRig } from './store.js';
 import { issue, post, errorText } from './messages.js';
 import { renderAll } from './view.js';
 
@@ -42,11 +42,11 @@ export function onDevicesListed(result) {
     if (device) {
         app.rig.deviceName = device.name;
         app.rig.deviceChannels = device.channels;
-        saveRig();
+        saveRig(true);
     } else if (!app.rig.deviceUid) {
         const fallback = app.devices.find((d) => d.isDefault) || (app.devices.length === 1 ? app.devices[0] : null);
         if (fallback) {
-            chooseDevice(fallback.uid);
+            chooseDevice(fallback.uid, true);
             setStatus(`Using ${fallback.name || fallback.uid}. Choose another interface under Outputs.`);
         }
     }
@@ -59,14 +59,13 @@ export function onDevicesListed(result) {
     }
 }
 
-export function chooseDevice(uid) {
+// quiet: the page's own choice of the system default, saved with the musician's next change.
+export function chooseDevice(uid, quiet = false) {
     const device = app.devices && app.devices.find((d) => d.uid === uid);
     if (!device) return;
-    app.rig.deviceUid = device.uid;
-    app.rig.deviceName = device.name;
-    app.rig.deviceChannels = device.channels;
+    chooseRig(device);
     app.toneFailed.clear();
-    saveRig();
+    saveRig(quiet);
     renderAll();
 }
 

@@ -37,6 +37,19 @@ export function playSongRequest(requestId, song, rig, device) {
     return request;
 }
 
+export function loadLibraryRequest(requestId) {
+    return { type: 'loadLibrary', requestId };
+}
+
+export function saveLibraryRequest(requestId, library) {
+    return { type: 'saveLibrary', requestId, library };
+}
+
+// The program chooses the folder, and another name when this one is taken.
+export function saveFileRequest(requestId, fileName, text) {
+    return { type: 'saveFile', requestId, fileName, text };
+}
+
 export function stopSongRequest(requestId) {
     return { type: 'stopSong', requestId };
 }

@@ -84,11 +84,17 @@ export function normalizeSong(raw) {
             return fail('has a bad chord chart');
         song.chart = raw.chart;
     }
+    // Fields of later versions travel along unread.
+    const extra = Object.entries(raw).filter(([name]) => !SONG_FIELDS.includes(name));
+    if (extra.length > 0) song.extra = Object.fromEntries(extra);
     return { ok: true, song };
 }
 
+const SONG_FIELDS = ['title', 'sections', 'tempo', 'beatsPerBar', 'countInBars', 'startSection', 'padKey', 'chart'];
+
 export function songForFile(song) {
     return {
+        ...song.extra,
         title: song.title,
         sections: song.sections.map((s) => ({ label: s.label, bars: s.bars })),
         tempo: song.tempo,
@@ -100,10 +106,11 @@ export function songForFile(song) {
     };
 }
 
-export function exportSetList(songs) {
+// The routing (the library's rig) goes along when given.
+export function exportSetList(songs, rig) {
     return (
         JSON.stringify(
-            { format: SET_LIST_FORMAT, version: SET_LIST_VERSION, songs: songs.map(songForFile) },
+            { format: SET_LIST_FORMAT, version: SET_LIST_VERSION, songs: songs.map(songForFile), rig },
             null,
             2,
         ) + '\n'
@@ -138,5 +145,6 @@ export function importSetList(text) {
         }
         songs.push(checked.song);
     }
-    return { ok: true, songs };
+    const rig = data.rig !== null && typeof data.rig === 'object' && !Array.isArray(data.rig) ? data.rig : null;
+    return { ok: true, songs, rig };
 }

@@ -1,6 +1,7 @@
 import * as L from './logic.js';
-import { $, app, element, withId, setStatus } from './app.js';
-import { saveSongs } from './store.js';
+import { $, app, element, nativeAudio, withId, setStatus } from './app.js';
+import { saveSongs, store } from './store.js';
+import { issue, post } from './messages.js';
 import { renderAll } from './view.js';
 
 // ---- Songs ------------------------------------------------------------------------------------------------
@@ -109,7 +110,7 @@ export function transferMessage(text, kind) {
 }
 
 export function openTransfer() {
-    $('transferText').value = L.exportSetList(app.songs);
+    $('transferText').value = L.exportSetList(app.songs, store.rigStore);
     transferMessage(
         `${app.songs.length} song${app.songs.length === 1 ? '' : 's'} shown above. ` +
             'Paste another set list here to import it.',
@@ -127,6 +128,11 @@ export function importText(text, source) {
     const added = result.songs.map(withId);
     app.songs.push(...added);
     app.selectedId = added[0].id;
+    // A file without routing leaves the routing as it is.
+    if (result.rig) {
+        store.rigStore = { ...store.rigStore, ...result.rig, devices: { ...store.rigStore.devices, ...result.rig.devices } };
+        app.rig = L.rigFromStored(store.rigStore);
+    }
     saveSongs();
     renderAll({ editor: true });
     transferMessage(
@@ -136,8 +142,15 @@ export function importText(text, source) {
     setStatus(`Imported ${added.length} song${added.length === 1 ? '' : 's'}.`);
 }
 
+// Inside the program the file goes where the program keeps documents; in a browser, to its downloads.
 export function downloadSetList() {
-    const blob = new Blob([L.exportSetList(app.songs)], { type: 'application/json' });
+    const text = L.exportSetList(app.songs, store.rigStore);
+    if (nativeAudio()) {
+        transferMessage('Saving…', '');
+        post(L.saveFileRequest(issue('saveFile'), `Set list ${new Date().toISOString().slice(0, 10)}.json`, text));
+        return;
+    }
+    const blob = new Blob([text], { type: 'application/json' });
     const link = element('a', {
         href: URL.createObjectURL(blob),
         download: `set-list-${new Date().toISOString().slice(0, 10)}.json`,
@@ -147,4 +160,9 @@ export function downloadSetList() {
     link.remove();
     setTimeout(() => URL.revokeObjectURL(link.href), 10000);
     transferMessage('The file is being saved to your downloads.', 'good');
+}
+
+export function onFileSaved(result, local) {
+    if (result.ok === true) transferMessage(`Saved as ${result.path}`, 'good');
+    else transferMessage(`The file was not saved: ${local ? result.error : L.describeError(result.error)}`, 'bad');
 }

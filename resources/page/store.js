@@ -1,7 +1,22 @@
+// Where songs and routing are kept. Inside the program: the library file, read and written through the bridge.
+// In an ordinary browser: this page's local storage, under the keys an earlier page used.
 import * as L from './logic.js';
-import { STORAGE_SONGS, STORAGE_SONGS_BACKUP, STORAGE_RIG, app, withId, showAlert } from './app.js';
+import { STORAGE_SONGS, STORAGE_SONGS_BACKUP, STORAGE_RIG, app, nativeAudio, withId, setStatus, showAlert } from './app.js';
+import { issue, post } from './messages.js';
 
-// ---- Storage -------------------------------------------------------------------------------------------
+// Saves wait this long for more changes, so that typing writes the file a few times a second at most.
+const SAVE_DELAY_MS = 300;
+
+export const store = {
+    mode: 'loading', // loading | file | local
+    base: {}, // the library as read, with the fields this page does not know
+    rigStore: {}, // the stored rig: the routing of every interface
+    dirty: false,
+    saving: null, // the requestId of the save on its way
+    timer: null,
+    failed: false,
+    migrated: false, // the old keys go once the file holds their data
+};
 
 export function readStorage(key) {
     try {
@@ -24,76 +39,134 @@ export function writeStorage(key, value) {
     }
 }
 
-export function loadSongs() {
-    const text = readStorage(STORAGE_SONGS);
-    if (text) {
-        const loaded = L.importSetList(text);
-        if (loaded.ok) {
-            app.songs = loaded.songs.map(withId);
-            let selected = 0;
-            try {
-                selected = JSON.parse(text).selected;
-            } catch (_) {
-                /* already parsed once */
-            }
-            const index = Number.isInteger(selected) && selected >= 0 && selected < app.songs.length ? selected : 0;
-            app.selectedId = app.songs[index].id;
-            return;
-        }
-        // Keep what could not be read rather than overwrite it.
-        writeStorage(STORAGE_SONGS_BACKUP, text);
-        showAlert(
-            'The saved set list could not be read. It was kept aside, and a new set list was started.',
-            'warn',
-        );
+function selectedIndex() {
+    return Math.max(0, app.songs.findIndex((song) => song.id === app.selectedId));
+}
+
+function show(songs, selected, rigStore) {
+    app.songs = songs.map(withId);
+    app.selectedId = app.songs[selected].id;
+    store.rigStore = rigStore;
+    app.rig = L.rigFromStored(rigStore);
+}
+
+// Until the library has arrived nothing is shown as saved, and nothing is written.
+export function loadLibrary() {
+    show([L.newSong()], 0, {});
+    if (!nativeAudio()) return loadLocal();
+    document.querySelector('main').hidden = true;
+    setStatus('Reading the library…');
+    post(L.loadLibraryRequest(issue('loadLibrary')));
+}
+
+function loadLocal(unreadable = null) {
+    store.mode = 'local';
+    const legacy = L.legacyLibrary(readStorage(STORAGE_SONGS), readStorage(STORAGE_RIG));
+    if (legacy.library) show(legacy.library.songs.map((song) => L.normalizeSong(song).song), legacy.library.selected,
+        legacy.library.rig);
+    keepUnreadable(legacy.unreadable || unreadable);
+}
+
+// Kept rather than overwritten.
+function keepUnreadable(text) {
+    if (!text) return;
+    writeStorage(STORAGE_SONGS_BACKUP, text);
+    showAlert('The saved set list could not be read. It was kept aside, and a new set list was started.', 'warn');
+}
+
+export function onLibraryLoaded(result) {
+    document.querySelector('main').hidden = false;
+    if (result.ok !== true) {
+        // A program without a library file: the page keeps its songs as an earlier page did.
+        if (!/^Unknown message type/.test(result.error))
+            showAlert(`The library could not be read (${result.error}). Changes are kept in this window only.`);
+        loadLocal();
+        return;
     }
-    app.songs = [withId(L.newSong('New song'))];
-    app.selectedId = app.songs[0].id;
+    store.mode = 'file';
+    setStatus('');
+    if (typeof result.warning === 'string') showAlert(result.warning, 'warn');
+    if (result.library === null || result.library === undefined) return migrate();
+    const read = L.readLibrary(result.library);
+    if (read.ok) return show(read.songs, read.selected, read.rig), (store.base = read.base);
+    show([L.newSong()], 0, {});
+    showAlert(`The library could not be read: ${read.error}. A new set list was started; the next change replaces it.`,
+        'warn');
+}
+
+// The first start with a library file takes over what local storage held, and clears it once the file has it.
+function migrate() {
+    const legacy = L.legacyLibrary(readStorage(STORAGE_SONGS), readStorage(STORAGE_RIG));
+    if (!legacy.library) return;
+    show(legacy.library.songs.map((song) => L.normalizeSong(song).song), legacy.library.selected, legacy.library.rig);
+    keepUnreadable(legacy.unreadable);
+    store.migrated = true;
+    saveNow();
+}
+
+function saveLocal() {
+    const data = JSON.parse(L.exportSetList(app.songs));
+    data.selected = selectedIndex();
+    writeStorage(STORAGE_SONGS, JSON.stringify(data));
+    writeStorage(STORAGE_RIG, JSON.stringify(app.rig));
+}
+
+function saveNow() {
+    clearTimeout(store.timer);
+    store.timer = null;
+    if (store.saving !== null) return;
+    store.dirty = false;
+    const library = L.makeLibrary(store.base, app.songs, selectedIndex(), store.rigStore);
+    store.saving = issue('saveLibrary');
+    post(L.saveLibraryRequest(store.saving, library));
+}
+
+// quiet: a change the page made itself (the interface's name as listed, the first default interface); it goes
+// with the next save rather than causing one.
+function changed(quiet) {
+    store.rigStore = L.storeRig(store.rigStore, app.rig);
+    if (store.mode === 'local') return saveLocal();
+    if (store.mode !== 'file') return;
+    store.dirty = true;
+    if (!quiet && store.timer === null && store.saving === null) store.timer = setTimeout(saveNow, SAVE_DELAY_MS);
 }
 
 export function saveSongs() {
-    const data = JSON.parse(L.exportSetList(app.songs));
-    data.selected = Math.max(
-        0,
-        app.songs.findIndex((song) => song.id === app.selectedId),
-    );
-    writeStorage(STORAGE_SONGS, JSON.stringify(data));
+    changed(false);
 }
 
-export function channelList(value) {
-    return Array.isArray(value) ? L.toOneBased(L.toZeroBased(value)).filter((c) => c <= 1024) : [];
+export function saveRig(quiet = false) {
+    changed(quiet);
 }
 
-export function loadRig() {
-    const rig = {
-        deviceUid: null,
-        deviceName: '',
-        deviceChannels: 0,
-        click: [1, 2],
-        guide: [1, 2],
-        pad: [],
-        totalChannels: null,
-    };
-    let stored = null;
-    try {
-        stored = JSON.parse(readStorage(STORAGE_RIG) || 'null');
-    } catch (_) {
-        stored = null;
+export function onLibrarySaved(result, request) {
+    if (request.id !== store.saving) return;
+    store.saving = null;
+    if (result.ok !== true) {
+        // Kept here; the next change tries again.
+        store.dirty = true;
+        store.failed = true;
+        showAlert(`The library could not be saved: ${result.error}. Your changes are kept in this window and saved ` +
+            'with the next change.');
+        return;
     }
-    if (stored && typeof stored === 'object') {
-        if (typeof stored.deviceUid === 'string') rig.deviceUid = stored.deviceUid;
-        if (typeof stored.deviceName === 'string') rig.deviceName = stored.deviceName;
-        if (Number.isInteger(stored.deviceChannels) && stored.deviceChannels > 0)
-            rig.deviceChannels = stored.deviceChannels;
-        for (const name of ['click', 'guide', 'pad']) {
-            if (Array.isArray(stored[name])) rig[name] = channelList(stored[name]);
-        }
-        if (Number.isInteger(stored.totalChannels) && stored.totalChannels >= 1)
-            rig.totalChannels = stored.totalChannels;
+    if (store.failed) setStatus('The library is saved again.');
+    store.failed = false;
+    if (store.migrated) {
+        store.migrated = false;
+        for (const key of [STORAGE_SONGS, STORAGE_RIG]) window.localStorage.removeItem(key);
     }
-    app.rig = rig;
+    if (store.dirty && !store.failed) store.timer = setTimeout(saveNow, SAVE_DELAY_MS);
 }
 
-export function saveRig() {
-    writeStorage(STORAGE_RIG, JSON.stringify(app.rig));
+// Leaving the page writes what is still waiting.
+export function flushOnUnload() {
+    if (store.mode === 'file' && store.dirty) {
+        store.saving = null;
+        saveNow();
+    }
+}
+
+export function chooseRig(device) {
+    app.rig = L.switchRig(store.rigStore, app.rig, device);
 }

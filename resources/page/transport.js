@@ -1,6 +1,6 @@
 import * as L from './logic.js';
 import { $, app, element, nativeAudio, selectedSong, currentDevice, deviceMissing, setStatus, showAlert, hideAlert, addLog } from './app.js';
-import { saveSongs } from './store.js';
+import { saveSongs, store } from './store.js';
 import { requestIds, sendActions, errorText } from './messages.js';
 import { songMeta } from './songs.js';
 import { fieldProblems } from './editor.js';
@@ -27,6 +27,8 @@ export function blockingProblems(song) {
 
 export function startSong(song = selectedSong()) {
     if (!song) return;
+    // Nothing to play before the library has arrived.
+    if (store.mode === 'loading') return;
     if (!nativeAudio()) {
         showAlert(
             'This window has no audio engine: the page is open in an ordinary browser. ' +
