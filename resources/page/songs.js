@@ -88,8 +88,7 @@ export function renderSetList() {
                     [
                         element('span', { className: 'n', text: String(index + 1) }),
                         element('span', { className: 't', text: song.title || 'Untitled' }),
-                        element('span', { className: 'm', text: [`${song.tempo} bpm`, song.padKey ? L.keyLabel(song.padKey) : '']
-                            .filter(Boolean).join(' · ') }),
+                        element('span', { className: 'm', text: `${song.tempo} bpm` }),
                     ],
                 ),
             ),
