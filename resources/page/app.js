@@ -1,9 +1,6 @@
 // The page's state, its small helpers, and the status line, alert bar and log every part writes to.
 import * as L from './logic.js';
 
-export const STORAGE_SONGS = 'cadenzo.setlist.v1';
-export const STORAGE_SONGS_BACKUP = 'cadenzo.setlist.unreadable';
-export const STORAGE_RIG = 'cadenzo.rig.v1';
 // How long each request may wait for its reply (ms). A tone takes about 1.5 s, a song prepares its sounds first.
 export const TIMEOUTS = { listDevices: 5000, testTone: 12000, playSong: 20000, stopSong: 5000, setGuideMuted: 5000,
     loadLibrary: 10000, saveLibrary: 10000, saveFile: 10000 };

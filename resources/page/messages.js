@@ -45,6 +45,7 @@ export function post(request) {
         }
     }
     if (problem === null) {
+        if (request.type === 'saveLibrary') return true;
         addLog(
             '→',
             request.type,
@@ -105,7 +106,9 @@ export function handleResult(result, local = false) {
         return;
     }
     const late = match.kind === 'late' ? ' (after its wait had run out)' : '';
-    addLog(local ? '!' : '←', type, summarizeResult(result) + late, result.ok === true ? '' : 'error');
+    // Saves go with every change; the log shows the ones that fail.
+    if (type !== 'saveLibrary' || result.ok !== true)
+        addLog(local ? '!' : '←', type, summarizeResult(result) + late, result.ok === true ? '' : 'error');
     switch (request.type) {
         case 'listDevices':
             onDevicesListed(result);

@@ -1,9 +1,13 @@
 // Where songs and routing are kept. Inside the program: the library file, read and written through the bridge.
 // In an ordinary browser: this page's local storage, under the keys an earlier page used.
 import * as L from './logic.js';
-import { STORAGE_SONGS, STORAGE_SONGS_BACKUP, STORAGE_RIG, app, nativeAudio, withId, setStatus, showAlert } from './app.js';
+import { app, nativeAudio, withId, setStatus, showAlert } from './app.js';
 import { issue, post } from './messages.js';
 
+// The keys an earlier page used, and still used in a browser.
+const STORAGE_SONGS = 'cadenzo.setlist.v1';
+const STORAGE_SONGS_BACKUP = 'cadenzo.setlist.unreadable';
+const STORAGE_RIG = 'cadenzo.rig.v1';
 // Saves wait this long for more changes, so that typing writes the file a few times a second at most.
 const SAVE_DELAY_MS = 300;
 
@@ -59,12 +63,19 @@ export function loadLibrary() {
     post(L.loadLibraryRequest(issue('loadLibrary')));
 }
 
-function loadLocal(unreadable = null) {
-    store.mode = 'local';
+// What an earlier page kept in local storage, shown; true when there was any.
+function showLegacy() {
     const legacy = L.legacyLibrary(readStorage(STORAGE_SONGS), readStorage(STORAGE_RIG));
-    if (legacy.library) show(legacy.library.songs.map((song) => L.normalizeSong(song).song), legacy.library.selected,
-        legacy.library.rig);
-    keepUnreadable(legacy.unreadable || unreadable);
+    if (!legacy.library) return false;
+    const read = L.readLibrary(legacy.library);
+    show(read.songs, read.selected, read.rig);
+    keepUnreadable(legacy.unreadable);
+    return true;
+}
+
+function loadLocal() {
+    store.mode = 'local';
+    showLegacy();
 }
 
 // Kept rather than overwritten.
@@ -79,7 +90,7 @@ export function onLibraryLoaded(result) {
     if (result.ok !== true) {
         // A program without a library file: the page keeps its songs as an earlier page did.
         if (!/^Unknown message type/.test(result.error))
-            showAlert(`The library could not be read (${result.error}). Changes are kept in this window only.`);
+            showAlert(`The library could not be read (${result.error}). Changes are kept in this page's own storage.`);
         loadLocal();
         return;
     }
@@ -88,18 +99,18 @@ export function onLibraryLoaded(result) {
     if (typeof result.warning === 'string') showAlert(result.warning, 'warn');
     if (result.library === null || result.library === undefined) return migrate();
     const read = L.readLibrary(result.library);
-    if (read.ok) return show(read.songs, read.selected, read.rig), (store.base = read.base);
-    show([L.newSong()], 0, {});
+    if (read.ok) {
+        show(read.songs, read.selected, read.rig);
+        store.base = read.base;
+        return;
+    }
     showAlert(`The library could not be read: ${read.error}. A new set list was started; the next change replaces it.`,
         'warn');
 }
 
 // The first start with a library file takes over what local storage held, and clears it once the file has it.
 function migrate() {
-    const legacy = L.legacyLibrary(readStorage(STORAGE_SONGS), readStorage(STORAGE_RIG));
-    if (!legacy.library) return;
-    show(legacy.library.songs.map((song) => L.normalizeSong(song).song), legacy.library.selected, legacy.library.rig);
-    keepUnreadable(legacy.unreadable);
+    if (!showLegacy()) return;
     store.migrated = true;
     saveNow();
 }
@@ -154,9 +165,13 @@ export function onLibrarySaved(result, request) {
     store.failed = false;
     if (store.migrated) {
         store.migrated = false;
-        for (const key of [STORAGE_SONGS, STORAGE_RIG]) window.localStorage.removeItem(key);
+        try {
+            for (const key of [STORAGE_SONGS, STORAGE_RIG]) window.localStorage.removeItem(key);
+        } catch (_) {
+            // Left behind: the library wins over them from now on.
+        }
     }
-    if (store.dirty && !store.failed) store.timer = setTimeout(saveNow, SAVE_DELAY_MS);
+    if (store.dirty) store.timer = setTimeout(saveNow, SAVE_DELAY_MS);
 }
 
 // Leaving the page writes what is still waiting.
