@@ -1,4 +1,4 @@
-// The page's state, its small helpers, and the status line, alert bar and log every part writes to.
+// The page's state, small shared functions, and the status line, alert bar and log every part writes to.
 import * as L from './logic.js';
 
 // How long each request may wait for its reply (ms). A tone takes about 1.5 s, a song prepares its sounds first.
@@ -38,7 +38,7 @@ export const app = {
     nextSongId: 1,
 };
 
-// ---- Small helpers -----------------------------------------------------------------------------------
+// ---- Small shared functions ----------------------------------------------------------------------------
 
 export function element(tag, props = {}, children = []) {
     const node = document.createElement(tag);

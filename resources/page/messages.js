@@ -8,14 +8,14 @@ import { onFileSaved } from './songs.js';
 
 // ---- Messages to and from the audio engine -----------------------------------------------------------------
 
-export function issue(type) {
-    return app.tracker.issue(type, performance.now(), TIMEOUTS[type]);
+export function requestIdFor(type) {
+    return app.tracker.add(type, performance.now(), TIMEOUTS[type]);
 }
 
 export const requestIds = {
-    stop: () => issue('stopSong'),
-    play: () => issue('playSong'),
-    mute: () => issue('setGuideMuted'),
+    stop: () => requestIdFor('stopSong'),
+    play: () => requestIdFor('playSong'),
+    mute: () => requestIdFor('setGuideMuted'),
 };
 
 export function describeRequest(request) {

@@ -1,13 +1,13 @@
 import * as L from './logic.js';
 import { $, app, element, nativeAudio, currentDevice, deviceMissing, setStatus, showAlert, addLog } from './app.js';
 import { saveRig, chooseRig } from './store.js';
-import { issue, post, errorText } from './messages.js';
+import { requestIdFor, post, errorText } from './messages.js';
 import { renderAll } from './view.js';
 
 // ---- Devices and the test tone ------------------------------------------------------------------------------
 
 export function listDevices() {
-    const requestId = issue('listDevices');
+    const requestId = requestIdFor('listDevices');
     post(L.listDevicesRequest(requestId));
     renderOutputs();
 }
@@ -71,7 +71,7 @@ export function chooseDevice(uid, quiet = false) {
 
 export function testTone(channel) {
     if (app.tone || !app.rig.deviceUid) return;
-    const requestId = issue('testTone');
+    const requestId = requestIdFor('testTone');
     const device = currentDevice();
     const channelCount = device ? device.channels : Math.max(app.rig.deviceChannels, channel);
     app.tone = { channel, requestId };

@@ -69,7 +69,7 @@ export function createRequestTracker(prefix, remember = 500) {
         while (settled.size > remember) settled.delete(settled.keys().next().value);
     };
     return {
-        issue(type, now, timeout) {
+        add(type, now, timeout) {
             counter += 1;
             const id = `${prefix}-${counter}`;
             pending.set(id, { id, type, sentAt: now, deadline: timeout ? now + timeout : Infinity });

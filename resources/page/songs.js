@@ -1,7 +1,7 @@
 import * as L from './logic.js';
 import { $, app, element, nativeAudio, withId, setStatus } from './app.js';
 import { saveSongs, store } from './store.js';
-import { issue, post } from './messages.js';
+import { requestIdFor, post } from './messages.js';
 import { renderAll } from './view.js';
 
 // ---- Songs ------------------------------------------------------------------------------------------------
@@ -146,7 +146,7 @@ export function downloadSetList() {
     const text = L.exportSetList(app.songs, store.rigStore);
     if (nativeAudio()) {
         transferMessage('Saving…', '');
-        post(L.saveFileRequest(issue('saveFile'), `Set list ${new Date().toISOString().slice(0, 10)}.json`, text));
+        post(L.saveFileRequest(requestIdFor('saveFile'), `Set list ${new Date().toISOString().slice(0, 10)}.json`, text));
         return;
     }
     const blob = new Blob([text], { type: 'application/json' });

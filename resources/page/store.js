@@ -2,7 +2,7 @@
 // In an ordinary browser: this page's local storage, under the keys an earlier page used.
 import * as L from './logic.js';
 import { app, nativeAudio, withId, setStatus, showAlert } from './app.js';
-import { issue, post } from './messages.js';
+import { requestIdFor, post } from './messages.js';
 
 // The keys an earlier page used, and still used in a browser.
 const STORAGE_SONGS = 'cadenzo.setlist.v1';
@@ -60,7 +60,7 @@ export function loadLibrary() {
     if (!nativeAudio()) return loadLocal();
     document.querySelector('main').hidden = true;
     setStatus('Reading the library…');
-    post(L.loadLibraryRequest(issue('loadLibrary')));
+    post(L.loadLibraryRequest(requestIdFor('loadLibrary')));
 }
 
 // What an earlier page kept in local storage, shown; true when there was any.
@@ -128,7 +128,7 @@ function saveNow() {
     if (store.saving !== null) return;
     store.dirty = false;
     const library = L.makeLibrary(store.base, app.songs, selectedIndex(), store.rigStore);
-    store.saving = issue('saveLibrary');
+    store.saving = requestIdFor('saveLibrary');
     post(L.saveLibraryRequest(store.saving, library));
 }
 

@@ -109,11 +109,11 @@ const types = (actions) => actions.map((a) => a.type).join();
 
 test('every reply is matched once to its request, in any order; others are told apart', () => {
     const tracker = L.createRequestTracker('p');
-    const tone = tracker.issue('testTone', 0, 1000);
-    const list = tracker.issue('listDevices', 0, 1000);
-    const mute = tracker.issue('setGuideMuted', 0, 1000);
+    const tone = tracker.add('testTone', 0, 1000);
+    const list = tracker.add('listDevices', 0, 1000);
+    const mute = tracker.add('setGuideMuted', 0, 1000);
     const kind = (result) => tracker.settle({ ok: true, ...result }).kind;
-    const other = L.createRequestTracker('q').issue('stopSong', 0, 1);
+    const other = L.createRequestTracker('q').add('stopSong', 0, 1);
     const rows = [[{ type: 'listDevices', requestId: list }, 'reply'], [{ type: 'testTone', requestId: tone }, 'reply'],
         [{ type: 'testTone', requestId: tone }, 'duplicate'], [{ type: 'stopSong', requestId: mute }, 'mismatch'],
         [{ ok: false, error: 'Malformed message' }, 'foreign'], [{ type: 'listDevices', devices: [] }, 'foreign'],
@@ -128,8 +128,8 @@ test('every reply is matched once to its request, in any order; others are told 
 
 test('a request that waited too long is given up, and its late reply is recognised once', () => {
     const tracker = L.createRequestTracker('p');
-    const play = tracker.issue('playSong', 0, 20000);
-    const stop = tracker.issue('stopSong', 0, 5000);
+    const play = tracker.add('playSong', 0, 20000);
+    const stop = tracker.add('stopSong', 0, 5000);
     assert.deepEqual([4999, 5000, 25000].map((t) => tracker.expire(t).map((r) => r.id)), [[], [stop], [play]]);
     const settle = (id) => tracker.settle({ ok: true, type: 'playSong', requestId: id }).kind;
     assert.deepEqual([settle(play), settle(play)], ['late', 'duplicate']);
