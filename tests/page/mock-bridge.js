@@ -3,8 +3,10 @@
 // a listing at once, a tone 1.5 s later, a song once it has started. Its song length is `totalDuration`,
 // not the page's own, so that the page is seen to take it from the reply.
 //
-// Scenarios steer it through window.__cadenzoMock: `options` (delays, errors, devices), `received`
-// (every request body, in order) and `deliver(result)`.
+// The library file stands in local storage under its own key (kept between runs with page-probe's
+// --data-dir), and a warning for its next reading under another. Scenarios steer it through
+// window.__cadenzoMock: `options` (delays, errors, devices), `received` (every request body, in order),
+// `library()` and `deliver(result)`.
 (function () {
     'use strict';
     const options = {
@@ -19,6 +21,9 @@
         errors: {}, // by request type, for example { testTone: 'setSinkId equivalent failed: -10851' }
     };
     const received = [];
+    const FILE = 'cadenzo.mock.library';
+    const WARNING = 'cadenzo.mock.warning';
+    const library = () => JSON.parse(localStorage.getItem(FILE));
     const deliver = (result) => (0, eval)(`(window.onNativeAudioResult || console.log)(${JSON.stringify(result)})`);
 
     function receive(body) {
@@ -30,10 +35,18 @@
         else if (type === 'testTone') answer({ ok: true, type }, options.toneDelay);
         else if (type === 'playSong') answer({ ok: true, type, totalDuration: options.totalDuration },
             options.playDelay);
+        else if (type === 'loadLibrary') {
+            const warning = localStorage.getItem(WARNING);
+            localStorage.removeItem(WARNING);
+            answer({ ok: true, type, library: library(), ...(warning ? { warning } : {}) });
+        } else if (type === 'saveLibrary') {
+            localStorage.setItem(FILE, JSON.stringify(body.library));
+            answer({ ok: true, type });
+        } else if (type === 'saveFile') answer({ ok: true, type, path: `/home/u/Documents/CadenzoPlayer/${body.fileName}` });
         else answer({ ok: true, type });
     }
 
-    window.__cadenzoMock = { options, received, deliver };
+    window.__cadenzoMock = { options, received, deliver, library };
     // Bodies as the native side sees them: JSON data.
     const nativeAudio = { postMessage: (body) => receive(JSON.parse(JSON.stringify(body))) };
     if (window.webkit) window.webkit.messageHandlers.nativeAudio = nativeAudio;

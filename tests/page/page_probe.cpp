@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
     g_signal_connect(content, "script-message-received::probeKeys", G_CALLBACK(onKeyRequest), view);
     webkit_user_content_manager_register_script_message_handler(content, "probeKeys");
     webkit_settings_set_enable_write_console_messages_to_stdout(webkit_web_view_get_settings(view), TRUE);
+    // As the program's web view does for its bundled page: a file: page's module scripts are reads of other files.
+    webkit_settings_set_allow_file_access_from_file_urls(webkit_web_view_get_settings(view), TRUE);
     g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, gpointer) {
                          if (event != WEBKIT_LOAD_FINISHED || started) return;
                          started = true;

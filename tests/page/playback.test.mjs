@@ -3,9 +3,8 @@
 // requests around Play and Stop, and what an error says to the musician.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadLogic, plain } from './load-logic.mjs';
+import * as L from '../../resources/page/logic.js';
 
-const L = loadLogic();
 const song = (changes = {}) => ({ title: 'Default', sections: L.parseSections('In:2,V:4,Ch:4,Out:2'), tempo: 100,
     beatsPerBar: 4, countInBars: 2, startSection: 0, padKey: '', chart: '', ...changes });
 // Times are sums of beat lengths: compared to the microsecond.
@@ -21,7 +20,7 @@ test('the default map at 100 bpm lays out as the player plays it, and the positi
     assert.deepEqual([plan.cut, plan.startBar, plan.layout.songBars], [false, 0, 12]);
     const times = [plan.totalDuration, plan.layout.countInEnd, plan.layout.sections[1].startTime];
     assert.deepEqual(times.map(round), [33.6, 4.8, 9.6]);
-    assert.deepEqual(plain(plan.layout.sections.map((s) => s.firstBar)), [0, 2, 6, 10]);
+    assert.deepEqual(plan.layout.sections.map((s) => s.firstBar), [0, 2, 6, 10]);
     const table = [[0, 'count-in 1/2 beat 1'], [1.3, 'count-in 1/2 beat 3'], [2.4, 'count-in 2/2 beat 1'],
         [4.79, 'count-in 2/2 beat 4'], [4.8, 'In 1/2 beat 1'], [5.0, 'In 1/2 beat 1'], [7.3, 'In 2/2 beat 1'],
         [9.6, 'V 1/4 beat 1'], [19.2, 'Ch 1/4 beat 1'], [33.5, 'Out 2/2 beat 4'], [33.61, 'ended'], [100, 'ended']];
@@ -51,7 +50,7 @@ test('a start section begins one bar before it and drops the count-in; one out o
 
 test('odd bars: sections of zero or fewer take one bar; odd metres count their beats', () => {
     const plan = L.planPlayback(song({ sections: L.parseSections('A:0,B:-3,C:2'), countInBars: 0 }));
-    assert.deepEqual(plain(plan.layout.sections.map((s) => s.bars)), [1, 1, 2]);
+    assert.deepEqual(plan.layout.sections.map((s) => s.bars), [1, 1, 2]);
     assert.equal(where(plan, 2.4), 'B 1/1 beat 1');
     assert.equal(round(plan.totalDuration), 9.6);
     const seven = L.planPlayback(song({ beatsPerBar: 7, tempo: 140, countInBars: 0 }));
@@ -68,12 +67,12 @@ test('songs that cannot be laid out give no plan instead of hanging; the clock s
 test('each chart symbol is placed on its song bar and section; bars before the start are skipped', () => {
     const pad = song({ sections: L.parseSections('In:2,V:3'), tempo: 120, startSection: 1, padKey: 'G',
         chart: '1 4 | 1 x 5-' });
-    const chart = plain(L.chartBars(pad, L.planPlayback(pad)));
+    const chart = L.chartBars(pad, L.planPlayback(pad));
     assert.deepEqual(chart.bars.map((b) => [b.songBar, b.label, b.barInSection, b.typed, b.status, b.name, b.skipped]),
         [[0, 'In', 1, '1', 'ok', 'G', true], [1, 'In', 2, '4', 'ok', 'C', false], [2, 'V', 1, '1', 'ok', 'G', false],
             [3, 'V', 2, 'x', 'invalid', null, false], [4, 'V', 3, '5-', 'ok', 'Dm', false]]);
     assert.deepEqual([chart.invalid, chart.extra], [1, []]);
-    const bars = (text) => plain(L.chartBars({ ...pad, chart: text }, L.planPlayback(pad)));
+    const bars = (text) => L.chartBars({ ...pad, chart: text }, L.planPlayback(pad));
     assert.deepEqual(bars('1').bars.map((b) => b.status), ['ok', 'empty', 'empty', 'empty', 'empty']);
     assert.deepEqual(bars('1 2 3 4 5 6 7').extra, ['6', '7']);
 });
@@ -83,13 +82,13 @@ const rig = (changes = {}) => ({ deviceUid: 'alsa:hw:1', deviceName: 'Box', devi
 const device = { uid: 'alsa:hw:1', name: 'Box', channels: 8, isDefault: false };
 
 test('checks before playing block what the player would play wrongly, and warn of silent outputs', () => {
-    const levels = (s) => plain(L.songProblems(s)).map((p) => p.level).join();
+    const levels = (s) => L.songProblems(s).map((p) => p.level).join();
     const odd = [{ label: 'V', bars: 0 }, { label: ' ', bars: 2 }];
     const table = [[{}, ''], [{ tempo: 0 }, 'error'], [{ tempo: NaN }, 'error'], [{ beatsPerBar: 2.5 }, 'error'],
         [{ countInBars: -1 }, 'error'], [{ sections: [{ label: 'V', bars: 1000 }] }, 'error'],
         [{ sections: [] }, 'error'], [{ sections: odd }, 'warning,warning']];
     for (const [changes, expected] of table) assert.equal(levels(song(changes)), expected, JSON.stringify(changes));
-    const texts = (r, d = device) => plain(L.routingProblems(r, d)).map((p) => `${p.level}: ${p.text}`);
+    const texts = (r, d = device) => L.routingProblems(r, d).map((p) => `${p.level}: ${p.text}`);
     assert.deepEqual(texts(rig({ deviceUid: null }), null), ['error: Choose an audio interface under Outputs.']);
     assert.deepEqual(texts(rig()), []);
     assert.deepEqual(texts(rig({ pad: [9, 12] })), ['warning: Pad on output 9, 12 stays silent: the interface has 8.']);
@@ -110,11 +109,11 @@ const types = (actions) => actions.map((a) => a.type).join();
 
 test('every reply is matched once to its request, in any order; others are told apart', () => {
     const tracker = L.createRequestTracker('p');
-    const tone = tracker.issue('testTone', 0, 1000);
-    const list = tracker.issue('listDevices', 0, 1000);
-    const mute = tracker.issue('setGuideMuted', 0, 1000);
+    const tone = tracker.add('testTone', 0, 1000);
+    const list = tracker.add('listDevices', 0, 1000);
+    const mute = tracker.add('setGuideMuted', 0, 1000);
     const kind = (result) => tracker.settle({ ok: true, ...result }).kind;
-    const other = L.createRequestTracker('q').issue('stopSong', 0, 1);
+    const other = L.createRequestTracker('q').add('stopSong', 0, 1);
     const rows = [[{ type: 'listDevices', requestId: list }, 'reply'], [{ type: 'testTone', requestId: tone }, 'reply'],
         [{ type: 'testTone', requestId: tone }, 'duplicate'], [{ type: 'stopSong', requestId: mute }, 'mismatch'],
         [{ ok: false, error: 'Malformed message' }, 'foreign'], [{ type: 'listDevices', devices: [] }, 'foreign'],
@@ -129,9 +128,9 @@ test('every reply is matched once to its request, in any order; others are told 
 
 test('a request that waited too long is given up, and its late reply is recognised once', () => {
     const tracker = L.createRequestTracker('p');
-    const play = tracker.issue('playSong', 0, 20000);
-    const stop = tracker.issue('stopSong', 0, 5000);
-    assert.deepEqual([4999, 5000, 25000].map((t) => plain(tracker.expire(t).map((r) => r.id))), [[], [stop], [play]]);
+    const play = tracker.add('playSong', 0, 20000);
+    const stop = tracker.add('stopSong', 0, 5000);
+    assert.deepEqual([4999, 5000, 25000].map((t) => tracker.expire(t).map((r) => r.id)), [[], [stop], [play]]);
     const settle = (id) => tracker.settle({ ok: true, type: 'playSong', requestId: id }).kind;
     assert.deepEqual([settle(play), settle(play)], ['late', 'duplicate']);
 });
@@ -154,8 +153,8 @@ test('a start that fails or is given up, or a lost interface, leaves the transpo
     assert.equal(types(reply(transport, play, requestIds, { ok: false, error: 'No matching device' })), '');
     assert.deepEqual([transport.state.phase, transport.state.lastError], ['stopped', 'No matching device']);
     const again = transport.play(requestIds, 0, plan, 1).pop();
-    assert.deepEqual(plain(transport.playTimedOut('play-unknown', requestIds)), { stopped: false, actions: [] });
-    assert.deepEqual(plain(transport.playTimedOut(again.requestId, requestIds)), { stopped: true, actions: [] });
+    assert.deepEqual(transport.playTimedOut('play-unknown', requestIds), { stopped: false, actions: [] });
+    assert.deepEqual(transport.playTimedOut(again.requestId, requestIds), { stopped: true, actions: [] });
     assert.equal(types(reply(transport, again, requestIds, {}, 30000)), 'stopSong');
     assert.equal(transport.state.phase, 'stopped');
     // A reply to an older play changes nothing.

@@ -4,9 +4,8 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { loadLogic } from './load-logic.mjs';
+import * as L from '../../resources/page/logic.js';
 
-const L = loadLogic();
 const device = { uid: 'alsa:hw:CARD=USB,DEV=0', name: 'Scarlett 18i20 USB', channels: 18, isDefault: false };
 const rig = { deviceUid: device.uid, deviceName: device.name, deviceChannels: 18, click: [1, 2], guide: [2],
     pad: [17, 18], totalChannels: null };

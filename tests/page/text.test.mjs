@@ -1,15 +1,14 @@
 // The page's readers of what musicians type: sections, keys, chord symbols, charts and set list files.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadLogic, plain } from './load-logic.mjs';
+import * as L from '../../resources/page/logic.js';
 
-const L = loadLogic();
 const each = (table, actual) => {
     for (const [input, expected] of table) assert.deepEqual(actual(input), expected, JSON.stringify(input));
 };
 
 test('sections text is read as the player reads it', () => {
-    const read = (text) => plain(L.parseSections(text)).map((e) => `${e.label}:${e.bars}`).join();
+    const read = (text) => L.parseSections(text).map((e) => `${e.label}:${e.bars}`).join();
     each([['In:2,V:4,Ch:4,Out:2', 'In:2,V:4,Ch:4,Out:2'], ['In:2,,V:4,', 'In:2,V:4'], [',,In:2', 'In:2'],
         ['V::4', 'V:4'], [':V:4', 'V:4'], ['V:4:', 'V:4'], ['V:+3', 'V:3'], ['V:-1', 'V:-1'], ['V:0', 'V:0'],
         ['Intro 2:2', 'Intro 2:2'], [' V :2', ' V :2'], ['Ch:4,V:x,Out:2', 'Ch:4,Out:2']], read);
@@ -48,10 +47,10 @@ test('chord symbols as the player reads them: root, tones and bass as pitch clas
 });
 
 test('a chart splits into one symbol per bar; % repeats the bar before', () => {
-    const symbols = plain(L.splitChart(' 1 4 |5\n\n6-  %  | %'));
+    const symbols = L.splitChart(' 1 4 |5\n\n6-  %  | %');
     assert.deepEqual(symbols.map((s) => s.symbol).join(), '1,4,5,6-,6-,6-');
     assert.deepEqual(symbols.map((s) => s.typed).join(), '1,4,5,6-,%,%');
-    each([['1 % 4', ['1', '1', '4']], ['% 1', ['%', '1']], ['  | \n', null]], (text) => plain(L.chartSymbols(text)));
+    each([['1 % 4', ['1', '1', '4']], ['% 1', ['%', '1']], ['  | \n', null]], (text) => L.chartSymbols(text));
 });
 
 const setList = () => [
@@ -64,7 +63,7 @@ const file = (data) => JSON.stringify({ format: 'cadenzo-setlist', version: 1, .
 test('an exported set list imports as the same songs', () => {
     const result = L.importSetList(L.exportSetList(setList()));
     assert.equal(result.ok, true);
-    assert.deepEqual(plain(result.songs), plain(setList()));
+    assert.deepEqual(result.songs, setList());
 });
 
 test('a file that is not a set list, or has one bad song, is refused whole with a clear message', () => {
@@ -91,12 +90,41 @@ test('a file that is not a set list, or has one bad song, is refused whole with 
     }
 });
 
-test('hand-written files: sections as text, defaults, tidied values, extra fields dropped', () => {
+test('hand-written files: sections as text, defaults, tidied values, fields of later versions kept', () => {
     const result = L.importSetList(file({ songs: [{ title: 'Quick', tempo: 96, sections: 'In:2,V:4,x,Ch:4',
         startSection: 3, padKey: ' F# ', colour: 'red' }] }));
     assert.equal(result.ok, true);
-    const { sections, ...rest } = plain(result.songs[0]);
+    const { sections, ...rest } = result.songs[0];
     assert.equal(L.formatSections(sections), 'In:2,V:4,Ch:4');
     assert.deepEqual(rest, { title: 'Quick', tempo: 96, beatsPerBar: 4, countInBars: 2, startSection: 0, padKey: 'F#',
-        chart: '' });
+        chart: '', extra: { colour: 'red' } });
+    assert.equal(JSON.parse(L.exportSetList(result.songs)).songs[0].colour, 'red');
+});
+
+test('the library: fields of later versions kept, a routing per interface, an earlier page\'s storage taken over', () => {
+    const system = { uid: 'jack:system', name: 'system', channels: 8 };
+    const read = L.readLibrary({ version: 1, controls: { next: 'cc 64' }, selected: 1, songs: [{ title: 'A', tempo: 90,
+        sections: 'V:4', lights: 3 }], rig: { deviceUid: system.uid, devices: { [system.uid]: { click: [5], lamp: 1 } } } });
+    const rig = L.rigFromStored(read.rig);
+    assert.deepEqual([read.selected, rig.deviceUid, rig.click, rig.guide], [0, system.uid, [5], [1, 2]]);
+    const saved = L.makeLibrary(read.base, read.songs, 0, L.storeRig(read.rig, { ...rig, pad: [7] }));
+    assert.deepEqual([saved.controls, saved.songs[0].lights, saved.rig.devices[system.uid]], [{ next: 'cc 64' }, 3,
+        { click: [5], guide: [1, 2], pad: [7], lamp: 1, deviceName: '', deviceChannels: 0, totalChannels: null }]);
+    // An interface never used takes over the routing in use; going back brings back the one it had.
+    const usb = L.switchRig(saved.rig, { ...rig, pad: [7] }, { uid: 'alsa:usb', name: 'USB', channels: 18 });
+    assert.deepEqual([usb.deviceUid, usb.click, usb.pad, usb.deviceChannels], ['alsa:usb', [5], [7], 18]);
+    const onUsb = { ...usb, click: [1] };
+    const back = L.switchRig(L.storeRig(saved.rig, onUsb), onUsb, system);
+    assert.deepEqual([back.click, back.pad, back.deviceChannels], [[5], [7], 8]);
+    for (const [value, error] of [[null, /not a library/], [{ version: 2, songs: [] }, /newer version/],
+        [{ version: 1, songs: [{ title: 5 }] }, /^song 1 has no title$/]]) assert.match(L.readLibrary(value).error, error);
+
+    const setList = L.exportSetList([L.newSong('One'), L.newSong('Two')]).replace('{', '{"selected": 1,');
+    const flat = JSON.stringify({ deviceUid: system.uid, click: [3], pad: [4, 'x'] });
+    const { library, unreadable } = L.legacyLibrary(setList, flat);
+    assert.deepEqual([library.songs.map((s) => s.title), library.selected, unreadable], [['One', 'Two'], 1, null]);
+    assert.deepEqual(L.rigFromStored(library.rig), { ...L.defaultRig(), deviceUid: system.uid, click: [3], pad: [4] });
+    const bad = L.legacyLibrary('{"songs": 1}', null);
+    assert.deepEqual([bad.library.songs.map((s) => s.title), bad.unreadable], [['New song'], '{"songs": 1}']);
+    assert.equal(L.legacyLibrary(null, null).library, null);
 });

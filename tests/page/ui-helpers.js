@@ -38,8 +38,12 @@ function canonical(value) {
 }
 const sameData = (a, b) => canonical(a) === canonical(b);
 
+// The page's module scripts may still be running when its load is reported.
+const loaded = new Promise((resolve) => document.readyState === 'complete' ? resolve()
+    : addEventListener('load', resolve, { once: true }));
+
 function run(scenario) {
-    scenario().catch((error) => failures.push(`scenario threw: ${error} ${error && error.stack}`)).finally(() => {
+    loaded.then(scenario).catch((error) => failures.push(`scenario threw: ${error} ${error && error.stack}`)).finally(() => {
         for (const error of window.__pageErrors || []) failures.push(`page error: ${error}`);
         window.__probeResult = { ok: failures.length === 0, failures };
     });

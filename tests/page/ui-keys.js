@@ -1,5 +1,5 @@
-// The keyboard on stage: Space plays and stops wherever the focus is, except in fields that take it,
-// and never presses the focused button as well; G mutes the cues; Escape stops.
+// The keyboard on stage: Space, G and PgUp/PgDn work wherever the focus is (buttons, checkboxes, a closed
+// select), except in fields that take typing; Space never presses the focused control as well; Escape stops.
 run(async () => {
     const phase = () => $('transport').dataset.phase;
     await until(() => document.querySelectorAll('#devices .device').length === 3, 'the interfaces are listed');
@@ -21,9 +21,22 @@ run(async () => {
     await until(() => /^system · 8 outputs$/.test($('deviceSummary').textContent), 'Return chooses the interface');
     check(document.activeElement.dataset.key === 'device-jack:system', 'the focus stays on it');
 
-    byLabel('Pad on output 4').focus();
-    stroke('space'), await until(() => byLabel('Pad on output 4').checked, 'Space ticks a focused checkbox');
-    check(document.activeElement === byLabel('Pad on output 4') && phase() === 'stopped', 'keeps the focus, no play');
+    // A ticked routing box keeps the focus; Space then plays and leaves the box as it is.
+    byLabel('Pad on output 4').focus(), byLabel('Pad on output 4').click();
+    stroke('space'), await until(() => phase() === 'playing', 'Space plays from a focused checkbox');
+    check(byLabel('Pad on output 4').checked && document.activeElement === byLabel('Pad on output 4'),
+        'the box stays ticked and focused');
+    stroke('space'), await until(() => phase() === 'stopped', 'and Space stops');
+
+    // A typed tempo: Enter keeps it and leaves the field, and Space plays instead of typing.
+    $('tab-song').click();
+    $('tempo').focus();
+    $('tempo').value = '';
+    for (const digit of '133') stroke(digit);
+    stroke('Return'), await until(() => document.activeElement !== $('tempo'), 'Enter leaves the tempo field');
+    stroke('space'), await until(() => phase() === 'playing', 'Space then plays');
+    check($('tempo').value === '133' && /133 bpm/.test($('nowMeta').textContent), `tempo ${$('tempo').value}`);
+    stroke('space'), await until(() => phase() === 'stopped', 'and stops');
 
     $('tab-song').click();
     $('tab-song').focus();

@@ -1,15 +1,31 @@
-// First run, from a saved set list that cannot be read (bad-storage.js): it is kept aside, the musician
-// is told, a fresh list starts; then choices that must survive a restart of the program.
+// First run, with no library file yet and what an earlier page kept in local storage (bad-storage.js): the
+// routing moves into the file, the unreadable set list is kept aside and the musician told, and the old keys go
+// once the file holds it. Then choices that must survive a restart, a save that fails and is tried again, and
+// changes in quick succession written a few times, not once each.
 run(async () => {
-    check(/saved set list could not be read/.test($('alertText').textContent), `told: ${$('alertText').textContent}`);
+    await until(() => /saved set list could not be read/.test($('alertText').textContent), 'told');
     check(localStorage.getItem('cadenzo.setlist.unreadable') === BAD_SET_LIST, 'the unreadable text is kept');
     check($('songs').children.length === 1 && $('songTitle').value === 'New song', 'a fresh set list starts');
+    await until(() => localStorage.getItem('cadenzo.setlist.v1') === null && localStorage.getItem('cadenzo.rig.v1')
+        === null, 'the old keys go once the file holds their data');
+    check(mock.library().rig.devices['alsa:hw:CARD=USB,DEV=0'].pad.join() === '5', 'the routing is in the file');
     await until(() => document.querySelectorAll('#devices .device').length === 3, 'the interfaces are listed');
-    [...document.querySelectorAll('#devices .device')].find((d) => /Scarlett/.test(d.textContent)).click();
-    byLabel('Pad on output 5').click();
-    for (const [id, value] of [['songTitle', 'Encore'], ['padKey', 'E']]) type(id, value);
+    check(/Scarlett 18i20 USB/.test($('deviceSummary').textContent) && byLabel('Pad on output 5').checked,
+        'the routing is in use');
+
+    mock.options.errors.saveLibrary = 'No space left on device';
+    type('songTitle', 'Encore');
+    await until(() => /could not be saved: No space left on device/.test($('alertText').textContent), 'a failed save');
+    delete mock.options.errors.saveLibrary;
+    const saves = sentOfType('saveLibrary').length;
+    type('padKey', 'E');
     $('newSong').click();
     type('songTitle', 'Opener');
     $('songUp').click();
     type('totalChannels', '12');
+    const titles = () => (mock.library()?.songs || []).map((song) => song.title).join('|');
+    await until(() => titles() === 'Opener|Encore' && mock.library().rig.devices['alsa:hw:CARD=USB,DEV=0']
+        .totalChannels === 12, `the changes reach the file (${titles()})`);
+    check(sentOfType('saveLibrary').length - saves <= 2, `saves: ${sentOfType('saveLibrary').length - saves}`);
+    localStorage.setItem('cadenzo.mock.warning', 'The library file could not be read; the backup of 20:15 was used.');
 });
