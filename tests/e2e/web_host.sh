@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The web host under a virtual X display, in the program and in host_probe (which builds the same host):
-#   web_host.sh self_test | control_page | missing_page | failed_loads | file_reads | window | device_lost
+#   web_host.sh self_test | control_page | missing_page | failed_loads | file_reads | window | library | device_lost
 # HOST_PROBE and NODE name programs as PLAYER and WAV_CHECK do.
 set -uo pipefail
 : "${HOST_PROBE:?}" "${NODE:?}"
@@ -117,6 +117,23 @@ scenario_window() {
   expect_run 0 "host_probe: finished $(page_url navigate-twice.html)" \
     "host_probe: finished $(page_url navigate-twice.html)?again" \
     "$window 1000x600 at 190,162, resizable, dark" "host_probe: web view 1000x600"
+}
+
+# A set list built in the bundled page is in the library file on the next start; a broken file is kept aside,
+# the page told, and the version before it offered.
+scenario_library() {
+  local step data="$work/data/cadenzo-player"
+  for step in build find broken; do
+    # As if the set list had been saved once more and that file then broken.
+    [ "$step" = broken ] && mv "$data/library.json" "$data/library.json.1" && echo '{"songs": [' >"$data/library.json"
+    echo "const STEP = '$step';" >"$work/step.js"
+    play --timeout 60 -- XDG_DATA_HOME="$work/data" BRIDGE_TEST_PAGE=1 "${display[@]}" "$HOST_PROBE" \
+      --scenario "$here/../page/ui-helpers.js" --scenario "$work/step.js" --scenario "$here/library-drive.js" \
+      --timeout 50
+    expect_status 0
+    [ "$step" = build ] && { grep -q '"Encore"' "$data/library.json" || fail "the file lacks the set list"; }
+  done
+  [ "$(cat "$data"/library.json.unreadable-*)" = '{"songs": [' ] || fail "the broken file is not kept as it was"
 }
 
 # The JACK server goes while the bundled page plays a song, and comes back (device-lost-drive.js).
