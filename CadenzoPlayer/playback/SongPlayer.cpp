@@ -51,10 +51,20 @@ void checkSize(const SongSettings& song) {
     }
 }
 
+// A boost beyond +6 dB would only drive the output limiter.
+void checkLevels(const LevelChange& levels) {
+    for (const auto& [source, dB] : {std::pair{"click", levels.click}, {"guide", levels.guide}, {"pad", levels.pad}}) {
+        if (dB && !(*dB <= SongPlayer::maxLevelDb)) {
+            refuse(std::string("Level of ") + source + " must be at most +6 dB");
+        }
+    }
+}
+
 // Settings that would give times the engine cannot schedule, or a song too
 // long to render ahead, are refused before the current song is touched.
 void checkPlayable(const SongSettings& song, std::int64_t totalChannels) {
     checkSize(song);
+    checkLevels({song.levels.click, song.levels.guide, song.levels.pad});
     if (auto problem = ClickTrack::tempoProblem(song.tempo)) refuse(*problem);
     if (song.beatsPerBar < 1) refuse("Beats per bar must be at least 1");
     if (song.countInBars < 0) refuse("Count-in bars can't be negative");
@@ -185,6 +195,9 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
 
     auto engine = std::make_shared<AudioEngine>();
     Nodes nodes;
+    nodes.click->setGain(levelGain(song.levels.click));
+    nodes.guide->setGain(levelGain(song.levels.guide));
+    nodes.pad->setGain(levelGain(song.levels.pad));
     nodes.format = startEngine(*engine, device.id, device.channelCount, totalChannels,
                                {nodes.click, nodes.guide, nodes.pad},
                                {domain, "Couldn't select device: ", "Couldn't build "});
@@ -199,7 +212,7 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
         AudioEngine::StartGroup startTogether(*engine);
         startPad(song, nodes, timeline.totalDuration, timeline.startBar, countIn, *feed);
         checkNotStopped();
-        nodes.guide->setVolume(1.0f);
+        nodes.guide->setVolume(song.guideMuted ? 0.0f : 1.0f);
         armGuideMutes(song, nodes.guide);
         nodes.click->play();
         nodes.guide->play();
@@ -320,6 +333,21 @@ void SongPlayer::setGuideMuted(bool muted) {
     queue_.async([this, muted] {
         if (guidePlayer_) guidePlayer_->setVolume(muted ? 0.0f : 1.0f);
     });
+}
+
+void SongPlayer::setLevels(const LevelChange& change) {
+    checkLevels(change);
+    queue_.sync([&] {
+        if (!engine_ || !engine_->isRunning()) throw Error(domain, SongPlayerError::idle, "Nothing is playing");
+        for (const auto& [node, dB] : {std::pair{clickPlayer_, change.click}, {guidePlayer_, change.guide},
+                                       {padPlayer_, change.pad}}) {
+            if (node && dB) node->setGain(levelGain(*dB));
+        }
+    });
+}
+
+float SongPlayer::levelGain(double dB) {
+    return dB <= silentLevelDb ? 0.0f : static_cast<float>(std::pow(10.0, dB / 20.0));
 }
 
 SongPlayer::State SongPlayer::state() {
