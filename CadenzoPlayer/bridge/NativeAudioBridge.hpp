@@ -28,10 +28,10 @@ public:
 // identify gets exactly one result, always delivered on the main thread.
 // Device listing, stop and mute are answered before handleMessage returns;
 // the test tone, starting a song and changing its levels run on the shared
-// pool and answer when they are done; the library and saved files are read and written one request
-// at a time, in order, on a queue of their own. The only result nobody asked
-// for is "deviceLost", when the playing song's device goes away. Main thread
-// only, except for the work it hands off.
+// pool and answer when they are done; the library and saved files are read
+// and written one request at a time, in order, on a queue of their own. The
+// only result nobody asked for is "deviceLost", when the playing song's device
+// goes away. Main thread only, except for the work it hands off.
 class NativeAudioBridge : public std::enable_shared_from_this<NativeAudioBridge> {
 public:
     // How the tone's thread waits while the tone sounds; by default it sleeps.
