@@ -150,6 +150,8 @@ void AudioPlayerNode::applyCommand(Command* command) noexcept {
         if (!rendering_) {
             rendering_ = true;
             position_ = 0;
+            rampFrom_ = rampTo_ = gain_.load(std::memory_order_relaxed);
+            rampDone_ = gainRampFrames;
         }
         break;
     case Command::Kind::stop:
@@ -183,11 +185,19 @@ void AudioPlayerNode::render(float* const* out, std::uint32_t channels, std::uin
 
     const std::int64_t blockStart = position_;
     const std::int64_t blockEnd = position_ + frames;
-    const float gain = volume_.load(std::memory_order_relaxed);
+    const float volume = volume_.load(std::memory_order_relaxed);
+    if (const float target = gain_.load(std::memory_order_relaxed); target != rampTo_) {
+        // A new glide starts where the sound is now, even in the middle of another.
+        rampFrom_ = gainAfter(rampDone_);
+        rampTo_ = target;
+        rampDone_ = 0;
+    }
+    const bool gliding = rampDone_ < gainRampFrames;
+    const float steady = volume * rampTo_;
     for (Command* item = scheduledHead_; item && item->start < blockEnd;) {
         Command* following = item->after;
         const std::int64_t itemEnd = item->start + item->length;
-        if (itemEnd > blockStart && gain != 0.0f) {
+        if (itemEnd > blockStart && (gliding || steady != 0.0f)) {
             const std::int64_t from = std::max(item->start, blockStart);
             const std::int64_t to = std::min(itemEnd, blockEnd);
             const auto count = static_cast<std::size_t>(to - from);
@@ -197,7 +207,13 @@ void AudioPlayerNode::render(float* const* out, std::uint32_t channels, std::uin
                 if (!source) continue;
                 source += from - item->start;
                 float* target = out[c] + (from - blockStart);
-                for (std::size_t i = 0; i < count; ++i) target[i] += source[i] * gain;
+                if (!gliding) {
+                    for (std::size_t i = 0; i < count; ++i) target[i] += source[i] * steady;
+                    continue;
+                }
+                const std::int64_t done = rampDone_ + (from - blockStart) + 1;  // of the glide, at the first frame
+                for (std::size_t i = 0; i < count; ++i)
+                    target[i] += source[i] * (volume * gainAfter(done + static_cast<std::int64_t>(i)));
             }
         }
         if (itemEnd <= blockEnd) {
@@ -206,8 +222,14 @@ void AudioPlayerNode::render(float* const* out, std::uint32_t channels, std::uin
         }
         item = following;
     }
+    rampDone_ = std::min(rampDone_ + static_cast<std::int64_t>(frames), gainRampFrames);
     position_ = blockEnd;
     played_.store(blockEnd, std::memory_order_relaxed);
+}
+
+float AudioPlayerNode::gainAfter(std::int64_t done) const noexcept {
+    if (done >= gainRampFrames) return rampTo_;
+    return rampFrom_ + (rampTo_ - rampFrom_) * static_cast<float>(done) / gainRampFrames;
 }
 
 void AudioPlayerNode::skip(std::int64_t frames, std::uint64_t releasedStarts) noexcept {

@@ -50,6 +50,13 @@ public:
     float volume() const { return volume_.load(); }
     void setVolume(float volume) { volume_.store(volume); }
 
+    // The source's level, a factor on top of the volume. One set before play
+    // holds from the first sample; while playing the node glides to a new one
+    // over gainRampFrames from the next audio block, so a change never clicks.
+    float gain() const { return gain_.load(); }
+    void setGain(float gain) { gain_.store(gain); }
+    static constexpr std::int64_t gainRampFrames = 480;  // 10 ms
+
 private:
     friend class AudioEngine;
 
@@ -77,6 +84,8 @@ private:
     void unlinkScheduled(Command* command) noexcept;
     void retire(Command* command) noexcept;
     void clearScheduled() noexcept;
+    // The gain `done` frames into the glide: a step each frame, then the target exactly.
+    float gainAfter(std::int64_t done) const noexcept;
 
     // Control side.
     void submit(Command* command);
@@ -90,6 +99,7 @@ private:
     std::shared_ptr<StartGate> gate_;
     std::atomic<bool> playing_{false};
     std::atomic<float> volume_{1.0f};
+    std::atomic<float> gain_{1.0f};
     std::atomic<std::int64_t> played_{0};
     IntrusiveStack<Command> incoming_;
     IntrusiveStack<Command> finished_;
@@ -102,6 +112,10 @@ private:
     bool rendering_ = false;
     std::int64_t position_ = 0;
     std::int64_t asapEnd_ = 0;
+    // The glide towards gain_: from, to, and how many of its frames have played.
+    float rampFrom_ = 1.0f;
+    float rampTo_ = 1.0f;
+    std::int64_t rampDone_ = gainRampFrames;
 };
 
 using AudioPlayerNodePtr = std::shared_ptr<AudioPlayerNode>;

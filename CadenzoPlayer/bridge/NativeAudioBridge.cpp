@@ -86,6 +86,8 @@ void NativeAudioBridge::dispatch(const Protocol::ParsedMessage& parsed) {
                                  std::is_same_v<Kind, Protocol::SaveFileRequest> ||
                                  std::is_same_v<Kind, Protocol::ExportSongRequest>) {
                 libraryRequest(request);
+            } else if constexpr (std::is_same_v<Kind, Protocol::SetLevelsRequest>) {
+                setLevels(kind, request.requestId);
             } else if constexpr (std::is_same_v<Kind, Protocol::StopSongRequest>) {
                 player_->stop();
                 sendResult(Protocol::successResult(Kind::type), request.requestId);
@@ -151,6 +153,20 @@ void NativeAudioBridge::playSong(const Protocol::PlaySongRequest& request, std::
                 return Protocol::playSongSuccessResult(player->play(device, song));
             } catch (...) {
                 return failureOf(Protocol::PlaySongRequest::type, std::current_exception());
+            }
+        },
+        std::move(requestId));
+}
+
+void NativeAudioBridge::setLevels(const Protocol::SetLevelsRequest& request, std::optional<json> requestId) {
+    // On the pool: the player's queue may be busy starting a song.
+    answerLater(
+        [player = player_, levels = request.levels] {
+            try {
+                player->setLevels(levels);
+                return Protocol::successResult(Protocol::SetLevelsRequest::type);
+            } catch (...) {
+                return failureOf(Protocol::SetLevelsRequest::type, std::current_exception());
             }
         },
         std::move(requestId));

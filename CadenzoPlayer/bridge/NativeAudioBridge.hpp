@@ -27,11 +27,11 @@ public:
 // The native end of the page's `nativeAudio` channel. Every request it can
 // identify gets exactly one result, always delivered on the main thread.
 // Device listing, stop and mute are answered before handleMessage returns;
-// the test tone and starting a song run on the shared pool and answer when
-// they are done; the library and saved files are read and written one request
-// at a time, in order, on a queue of their own. The only result nobody asked
-// for is "deviceLost", when the playing song's device goes away. Main thread
-// only, except for the work it hands off.
+// the test tone, starting a song and changing its levels run on the shared
+// pool and answer when they are done; the library and saved files are read
+// and written one request at a time, in order, on a queue of their own. The
+// only result nobody asked for is "deviceLost", when the playing song's device
+// goes away. Main thread only, except for the work it hands off.
 class NativeAudioBridge : public std::enable_shared_from_this<NativeAudioBridge> {
 public:
     // How the tone's thread waits while the tone sounds; by default it sleeps.
@@ -77,6 +77,7 @@ private:
     void listDevices(const std::optional<nlohmann::json>& requestId);
     void testTone(const BridgeProtocol::TestToneRequest& request, std::optional<nlohmann::json> requestId);
     void playSong(const BridgeProtocol::PlaySongRequest& request, std::optional<nlohmann::json> requestId);
+    void setLevels(const BridgeProtocol::SetLevelsRequest& request, std::optional<nlohmann::json> requestId);
     void libraryRequest(const BridgeProtocol::Request& request);
     // Runs `work` on the shared pool, or on `queue`, and sends the result it
     // gives on the main thread.

@@ -59,6 +59,14 @@ std::optional<std::vector<MapEntry>> readEntries(const json& body) {
     return sections;
 }
 
+// Not an object, `levels` is absent; so is each key of another kind.
+LevelChange readLevels(const json& body) {
+    const json* levels = field(body, "levels");
+    if (!levels || !levels->is_object()) return {};
+    return {readField(*levels, "click", numberValue), readField(*levels, "guide", numberValue),
+            readField(*levels, "pad", numberValue)};
+}
+
 } // namespace
 
 PlaySongRequest readPlaySong(const json& body) {
@@ -78,6 +86,9 @@ PlaySongRequest readPlaySong(const json& body) {
     song.countInBars = readField(body, "countInBars", integerValue).value_or(2);
     song.startSection = readField(body, "startSection", integerValue).value_or(0);
     song.totalChannels = readField(body, "totalChannels", integerValue);
+    song.guideMuted = readField(body, "guideMuted", booleanValue).value_or(false);
+    const LevelChange levels = readLevels(body);
+    song.levels = {levels.click.value_or(0), levels.guide.value_or(0), levels.pad.value_or(0)};
     return request;
 }
 
@@ -271,6 +282,7 @@ ParsedMessage parseMessage(const json& body) {
         request.muted = readField(body, "muted", booleanValue).value_or(false);
         return Request{request, std::move(requestId)};
     }
+    if (name == SetLevelsRequest::type) return Request{SetLevelsRequest{readLevels(body)}, std::move(requestId)};
     return ProtocolError{unknownTypeResult(name), std::move(requestId)};
 }
 

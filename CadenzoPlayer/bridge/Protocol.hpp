@@ -71,8 +71,8 @@ struct PlaySongRequest {
     // False when `entries` is missing or not an array of objects: the
     // handler answers "Missing entries" once a device has been found.
     bool hasEntries = false;
-    // `click`, `guide` and `pad` are the channel lists; the guide mute
-    // schedule stays empty.
+    // `click`, `guide` and `pad` are the channel lists, `levels` an object
+    // of their levels; the guide mute schedule stays empty.
     SongSettings song;
 };
 
@@ -83,6 +83,12 @@ struct StopSongRequest {
 struct SetGuideMutedRequest {
     static constexpr std::string_view type = "setGuideMuted";
     bool muted = false;
+};
+
+// Each key of `levels` a number of dB; the player judges the range.
+struct SetLevelsRequest {
+    static constexpr std::string_view type = "setLevels";
+    LevelChange levels;
 };
 
 struct LoadLibraryRequest {
@@ -113,7 +119,7 @@ struct ExportSongRequest {
 
 using RequestKind = std::variant<ListDevicesRequest, TestToneRequest, PlaySongRequest, StopSongRequest,
                                  SetGuideMutedRequest, LoadLibraryRequest, SaveLibraryRequest, SaveFileRequest,
-                                 ExportSongRequest>;
+                                 ExportSongRequest, SetLevelsRequest>;
 
 struct Request {
     RequestKind kind;

@@ -52,10 +52,20 @@ void checkSize(const SongSettings& song) {
     }
 }
 
+// A boost beyond +6 dB would only drive the output limiter.
+void checkLevels(const LevelChange& levels) {
+    for (const auto& [source, dB] : {std::pair{"click", levels.click}, {"guide", levels.guide}, {"pad", levels.pad}}) {
+        if (dB && !(*dB <= SongPlayer::maxLevelDb)) {
+            refuse(std::string("Level of ") + source + " must be at most +6 dB");
+        }
+    }
+}
+
 // Settings that would give times the engine cannot schedule, or a song too
 // long to render ahead, are refused before the current song is touched.
 void checkPlayable(const SongSettings& song, std::int64_t totalChannels) {
     checkSize(song);
+    checkLevels({song.levels.click, song.levels.guide, song.levels.pad});
     if (auto problem = ClickTrack::tempoProblem(song.tempo)) refuse(*problem);
     if (song.beatsPerBar < 1) refuse("Beats per bar must be at least 1");
     if (song.countInBars < 0) refuse("Count-in bars can't be negative");
@@ -183,6 +193,9 @@ std::shared_ptr<SongPlayer::Feed> SongPlayer::startNodes(const SongSettings& son
     warnUnplayedChannels(log_, "click", song.clickChannels, nodes.format.channelCount);
     warnUnplayedChannels(log_, "guide", song.guideChannels, nodes.format.channelCount);
     if (song.padKey) warnUnplayedChannels(log_, "pad", song.padChannels, nodes.format.channelCount);
+    for (const auto& [node, level] : {std::pair{nodes.click, song.levels.click}, std::pair{nodes.guide, song.levels.guide},
+                                      std::pair{nodes.pad, song.levels.pad}})
+        node->setGain(levelGain(level));
     auto feed = std::make_shared<Feed>(Feed{nodes.click, nodes.guide, nodes.pad,
                                             plannedSounds(layout.timeline, song, nodes.format, log_), 0, nullptr});
     feedSounds(*nodes.click, *nodes.guide, *feed);
@@ -190,7 +203,7 @@ std::shared_ptr<SongPlayer::Feed> SongPlayer::startNodes(const SongSettings& son
     AudioEngine::StartGroup startTogether(engine);
     startPad(song, nodes, layout.timeline.totalDuration, layout.timeline.startBar, layout.countIn, *feed);
     checkNotStopped();
-    nodes.guide->setVolume(1.0f);
+    nodes.guide->setVolume(song.guideMuted ? 0.0f : 1.0f);
     nodes.click->play();
     nodes.guide->play();
     return feed;
@@ -379,6 +392,21 @@ void SongPlayer::setGuideMuted(bool muted) {
     queue_.async([this, muted] {
         if (guidePlayer_) guidePlayer_->setVolume(muted ? 0.0f : 1.0f);
     });
+}
+
+void SongPlayer::setLevels(const LevelChange& change) {
+    checkLevels(change);
+    queue_.sync([&] {
+        if (!engine_ || !engine_->isRunning()) throw Error(domain, SongPlayerError::idle, "Nothing is playing");
+        for (const auto& [node, dB] : {std::pair{clickPlayer_, change.click}, {guidePlayer_, change.guide},
+                                       {padPlayer_, change.pad}}) {
+            if (node && dB) node->setGain(levelGain(*dB));
+        }
+    });
+}
+
+float SongPlayer::levelGain(double dB) {
+    return dB <= silentLevelDb ? 0.0f : static_cast<float>(std::pow(10.0, dB / 20.0));
 }
 
 SongPlayer::State SongPlayer::state() {

@@ -34,6 +34,8 @@ enum class SongPlayerError : int {
     // lostDeviceText: the device went away while the song played (raised by
     // those who wait for the song, such as the song test).
     deviceLost = 6,
+    // "Nothing is playing": a level change with no song to change.
+    idle = 7,
 };
 
 // Plays one song at a time: click, guide cues and pad, each on its own
@@ -71,6 +73,17 @@ public:
 
     // Mutes or unmutes the current song's cues at once. Returns at once.
     void setGuideMuted(bool muted);
+
+    // Changes the levels of the current song; each node glides to its new
+    // level from its next audio block. Runs on the player's queue; the caller
+    // waits. A level above maxLevelDb is refused as unplayable, a change with
+    // no song playing as idle.
+    void setLevels(const LevelChange& change);
+
+    // A level in dB as a factor on the samples: at or below silentLevelDb, 0.
+    static float levelGain(double dB);
+    static constexpr double maxLevelDb = 6.0;
+    static constexpr double silentLevelDb = -120.0;
 
     // Called on the player's queue with the device's uid when the device of
     // the current song goes away; the song is then cut. Set before playing.

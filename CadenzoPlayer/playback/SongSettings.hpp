@@ -28,6 +28,13 @@ struct SongSettings {
     std::optional<std::string> padKey;  // absent: no pad
     std::optional<std::vector<std::string>> padChords;  // absent: a drone in the key
     GuideMuteSchedule guideMuteSchedule;
+    // The cues start muted: not one sounds until they are unmuted.
+    bool guideMuted = false;
+    // Each source's level in dB; 0 plays it as it is made.
+    struct Levels {
+        double click = 0, guide = 0, pad = 0;
+        friend bool operator==(const Levels&, const Levels&) = default;
+    } levels;
 
     // Far beyond any real song; a larger one is refused before anything is
     // built, so that a mistaken or hostile request cannot hold the player.
@@ -37,6 +44,12 @@ struct SongSettings {
     static constexpr std::size_t longestChart = 20000;  // chords
     static constexpr std::size_t longestChord = 64;  // bytes, as the key
     static constexpr std::size_t mostListedChannels = 1024;  // per source
+};
+
+// Levels of the playing song to change, in dB; an absent one stays as it is.
+struct LevelChange {
+    std::optional<double> click, guide, pad;
+    friend bool operator==(const LevelChange&, const LevelChange&) = default;
 };
 
 } // namespace cadenzo

@@ -144,6 +144,31 @@ TEST_F(Engine, ANodePlaysEachBufferAtItsSampleTimeOnItsChannelsAndOverlapsMix) {
     EXPECT_EQ(pending.use_count(), 1);
 }
 
+TEST_F(Engine, AGainSetBeforePlayHoldsFromTheFirstSampleAndAChangeGlidesToItWithinTheNextBlock) {
+    backend->setBlockFrames(512);  // longer than the glide
+    AudioEngine engine;
+    auto node = startEngine(engine, "G", 1);
+    node->scheduleBuffer(rampBuffer(1, 0, 1536, 1.0f, 0), 0);  // a steady 1: what is heard is the gain
+    node->setGain(0.5f);
+    node->play();
+    render("G", 512);
+    node->setGain(2.0f);
+    render("G", 512);
+    node->setVolume(0.25f);  // on top of the gain
+    render("G", 512);
+    const auto heard = backend->recording("G")[0];
+    const auto from = [&](std::size_t begin, std::size_t end) {
+        return std::vector(heard.begin() + begin, heard.begin() + end);
+    };
+    constexpr std::size_t ramp = AudioPlayerNode::gainRampFrames;
+    const float slope = 1.5f / ramp;
+    for (std::size_t i = 512; i < 512 + ramp; ++i)
+        ASSERT_TRUE(heard[i] > heard[i - 1] && heard[i] - heard[i - 1] <= slope * 1.001f) << i;
+    EXPECT_EQ(from(0, 512), std::vector(512, 0.5f));
+    EXPECT_EQ(from(511 + ramp, 1024), std::vector(513 - ramp, 2.0f));
+    EXPECT_EQ(from(1024, 1536), std::vector(512, 0.5f));
+}
+
 TEST_F(Engine, TheDevicesLimiterKeepsEverySampleBelowFullScaleAndLeavesQuieterChannelsAlone) {
     DeviceLayer::shared().setOutputLimiting(true);
     AudioEngine engine;

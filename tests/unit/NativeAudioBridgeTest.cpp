@@ -51,7 +51,8 @@ auto fields(const TestToneRequest& r) { return std::tuple(r.selection, r.channel
 auto fields(const PlaySongRequest& r) {
     const SongSettings& s = r.song;
     return std::tuple(r.selection, r.hasEntries, s.entries, s.clickChannels, s.guideChannels, s.padChannels, s.padKey,
-                      s.padChords, s.tempo, s.beatsPerBar, s.countInBars, s.startSection, s.totalChannels);
+                      s.padChords, s.tempo, s.beatsPerBar, s.countInBars, s.startSection, s.totalChannels, s.guideMuted,
+                      s.levels);
 }
 
 // Stands in for the web view: keeps each delivered result, which must arrive on the main thread.
@@ -123,6 +124,8 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
         {false, R"({"type":"stopSong","requestId":"s"})", R"({"ok":true,"type":"stopSong","requestId":"s"})", ""},
         {false, R"({"type":"setGuideMuted","muted":true,"requestId":null})",
          R"({"ok":true,"type":"setGuideMuted","requestId":null})", ""},
+        {true, R"({"type":"setLevels","levels":{"pad":-6}})",
+         R"({"ok":false,"type":"setLevels","error":"Nothing is playing"})", ""},
         {false, R"({"type":"ListDevices","requestId":[1]})",
          R"({"ok":false,"error":"Unknown message type: ListDevices","requestId":[1]})", ""},
         // The device is found by uid, else by name fragment (case matters), before the entries are looked at.
@@ -145,6 +148,13 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
         // Two bars of four beats at 240 bpm, as wide as the device when totalChannels is not given.
         {true, song + R"("click":[7],"requestId":{"a":[1]}})",
          R"({"ok":true,"type":"playSong","totalDuration":2.0,"requestId":{"a":[1]}})", "Stage:6 Stage:7 "},
+        {true, song + R"("levels":{"click":6.01}})",
+         R"({"ok":false,"type":"playSong","error":"Level of click must be at most +6 dB"})", "Stage:6 Stage:7 "},
+        // Cues muted from the start and a silent click; a level change brings the click back, the cues stay muted.
+        {true, song + R"("click":[7],"guideMuted":true,"levels":{"click":-200}})",
+         R"({"ok":true,"type":"playSong","totalDuration":2.0})", ""},
+        {true, R"({"type":"setLevels","levels":{"click":0},"requestId":2})",
+         R"({"ok":true,"type":"setLevels","requestId":2})", "Stage:7 "},
         // A song started over another leaves it sounding until the next stop; beyond totalChannels is silence.
         // The song before stops as this one takes over; channel 5 lies beyond the four asked for.
         {true, song + R"("click":[5,1],"totalChannels":4})", R"({"ok":true,"type":"playSong","totalDuration":2.0})",
@@ -259,6 +269,8 @@ TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) 
                              R"({"type":1,"requestId":7})", R"({"type":null,"requestId":"a"})", "{\"type\":\"stop\xFFSong\"}"})
         EXPECT_EQ(refusal(text), malformed) << text;
     EXPECT_FALSE(parseAs<SetGuideMutedRequest>(R"({"type":"setGuideMuted","muted":2})").muted);  // only 1 and 0 count as booleans
+    const auto levels = parseAs<SetLevelsRequest>(R"({"type":"setLevels","levels":{"click":"0","guide":-7.5,"pad":null}})");
+    EXPECT_EQ(levels.levels, (LevelChange{std::nullopt, -7.5, std::nullopt}));
 
     // The channel is the first of a non-empty integer array `channels`, else `channel`, else 0.
     const std::string tone = R"({"type":"testTone",)";
@@ -277,13 +289,17 @@ TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) 
         {R"({"type":"playSong"})", {}},
         {song + R"([{"label":"In","bars":2,"colour":"red"},{"label":"V","bars":4.0}],"click":[0,1],"guide":[2],"pad":[3,4],
             "deviceUid":"alsa:hw","deviceNameContains":"Card","padKey":"Eb","padChords":["1","4/6"],"tempo":92.5,
-            "beatsPerBar":3,"countInBars":1,"startSection":1,"totalChannels":9223372036854775807,"unknownField":[1]})",
+            "beatsPerBar":3,"countInBars":1,"startSection":1,"totalChannels":9223372036854775807,"unknownField":[1],
+            "guideMuted":1,"levels":{"click":-3.5,"guide":6,"pad":-200}})",
          {{"alsa:hw", "Card"}, true, {.clickChannels = {0, 1}, .guideChannels = {2}, .padChannels = {3, 4},
              .totalChannels = INT64_MAX, .tempo = 92.5, .beatsPerBar = 3, .countInBars = 1,
-             .entries = {{"In", 2}, {"V", 4}}, .startSection = 1, .padKey = "Eb", .padChords = {{"1", "4/6"}}}}},
+             .entries = {{"In", 2}, {"V", 4}}, .startSection = 1, .padKey = "Eb", .padChords = {{"1", "4/6"}},
+             .guideMuted = true, .levels = {-3.5, 6, -200}}}},
         {song + R"([],"click":[0,"1"],"guide":[2.5],"pad":"3","padKey":5,"padChords":["1",4],"tempo":"92",
-            "beatsPerBar":3.5,"countInBars":"1","startSection":true,"totalChannels":9223372036854775808.0})",
+            "beatsPerBar":3.5,"countInBars":"1","startSection":true,"totalChannels":9223372036854775808.0,
+            "guideMuted":"true","levels":{"click":"-3","guide":null,"pad":[1]}})",
          {{}, true, {}}},
+        {R"({"type":"playSong","guideMuted":2,"levels":[{"click":-3}]})", {}},
         // Entries keep the well-formed sections in order; not an array of objects, they are absent.
         {song + R"([{"label":"V","bars":4},{"label":"Ch"},{"bars":2},{"label":1,"bars":2},{"label":"A","bars":"2"},
             {"label":"C","bars":0},{"label":"D","bars":2.5},{"label":"","bars":-3}]})",

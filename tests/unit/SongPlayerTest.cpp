@@ -33,6 +33,8 @@ struct Song {
     Chords padChords{};
     SongPlayer::GuideMuteSchedule schedule{};
     std::int64_t totalChannels = channels;
+    bool guideMuted = false;
+    SongSettings::Levels levels{};
 };
 
 // The chords of `symbols` in `key`, then bars without a chord up to `bars`.
@@ -59,7 +61,7 @@ protected:
         const CoreAudioDevices::Device device{idOf("Stage"), VirtualDeviceBackend::uidFor("Stage"), "Stage", channels};
         return player->play(device, {clickChannels, guideChannels, song.pad, song.totalChannels, song.tempo,
                                      song.beatsPerBar, song.countInBars, song.entries, song.startSection, song.padKey,
-                                     song.padChords, song.schedule});
+                                     song.padChords, song.schedule, song.guideMuted, song.levels});
     }
 
     // What the player has said since the last call.
@@ -126,14 +128,14 @@ TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
 
 TEST_F(SongPlayerTest, ARenderWithoutADeviceIsWhatTheDeviceReceivesSampleForSample) {
     const Song song{.tempo = 200, .entries = parseSections("In:1,V:2"), .padKey = "G", .pad = {2, 3},
-                    .padChords = Chords{{"1", "4", "5"}}};
+                    .padChords = Chords{{"1", "4", "5"}}, .levels = {-3, 2, -1}};
     const double total = play(song);
     // Up to the player's own stop after the end, which the render reaches too.
     const auto played = playSeconds(total + SongPlayer::autoStopMarginSeconds - 0.25);
     std::vector<std::vector<float>> rendered(channels);
     const std::int64_t frames = player->render(
         {clickChannels, guideChannels, song.pad, std::nullopt, song.tempo, song.beatsPerBar, song.countInBars,
-         song.entries, song.startSection, song.padKey, song.padChords, {}},
+         song.entries, song.startSection, song.padKey, song.padChords, {}, song.guideMuted, song.levels},
         channels, [&](const float* const* samples, std::uint32_t count) {
             for (std::size_t c = 0; c < channels; ++c) rendered[c].insert(rendered[c].end(), samples[c], samples[c] + count);
         });
@@ -236,6 +238,14 @@ TEST_F(SongPlayerTest, ANewSongTakesOverAsAStopWouldAndEachStopsItselfTwoSeconds
 
 // Mute requests reach the player as the bridge's test shows.
 TEST_F(SongPlayerTest, GuideMuteFollowsTheSchedule) {
+    // Muted from the start, no cue sounds while the click does, until they are unmuted.
+    play(Song{.guideMuted = true});
+    const auto muted = renderSeconds(1.0);
+    EXPECT_TRUE(silent(muted[6]) && !silent(muted[4]));
+    player->setGuideMuted(false);
+    player->state();
+    EXPECT_FALSE(silent(renderSeconds(1.0)[6]));
+
     play(Song{.tempo = 60, .schedule = {{0.6, false}, {0.0, true}}});
     const auto playing = player->state();
     const auto guide = playing.guidePlayer;
@@ -246,6 +256,36 @@ TEST_F(SongPlayerTest, GuideMuteFollowsTheSchedule) {
     player->stop();  // without a pad everything stops at once
     player->setGuideMuted(true);  // nothing playing: nothing to do
     EXPECT_TRUE(!player->state().guidePlayer && !playing.engine->isRunning());
+}
+
+TEST_F(SongPlayerTest, LevelsScaleEachSourceByTheirFactorAndChangeOnlyThoseNamedWhilePlaying) {
+    const Song plain{.padKey = "C", .pad = {2}};
+    play(plain);
+    const auto reference = playSeconds(2.0);
+    const auto factor = [](double dB) { return dB <= -120 ? 0.0f : static_cast<float>(std::pow(10.0, dB / 20)); };
+    // Click, guide and pad; at or below -120 dB a source is silent.
+    for (const SongSettings::Levels levels : {SongSettings::Levels{-6.5, -200, 6}, {-120, 3, -119.5}}) {
+        player->stop();
+        player->stop();
+        Song song = plain;
+        song.levels = levels;
+        play(song);
+        const auto scaled = playSeconds(2.0);
+        for (std::size_t i = 0; i < reference[0].size(); ++i) {
+            ASSERT_EQ(scaled[4][i], reference[4][i] * factor(levels.click)) << "click, frame " << i;
+            ASSERT_NEAR(scaled[6][i], reference[6][i] * factor(levels.guide), 1e-6) << "guide, frame " << i;
+            ASSERT_EQ(scaled[2][i], reference[2][i] * factor(levels.pad)) << "pad, frame " << i;
+        }
+    }
+    // How each node glides is the engine test's; here a change reaches the nodes it names, and no other.
+    player->setLevels({.click = 0, .pad = -3});
+    EXPECT_EQ(errorText([&] { player->setLevels({.click = -10, .guide = 6.5}); }),
+              "SongPlayer 4: Level of guide must be at most +6 dB");
+    const auto state = player->state();
+    EXPECT_EQ(std::tuple(state.clickPlayer->gain(), state.guidePlayer->gain(), state.padPlayer->gain()),
+              std::tuple(1.0f, factor(3), factor(-3)));
+    player->stop();
+    EXPECT_EQ(errorText([&] { player->setLevels({.pad = 0}); }), "SongPlayer 7: Nothing is playing");
 }
 
 TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
@@ -262,7 +302,9 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
         {{.padKey = std::string(65, 'C'), .pad = {2}}, "Pad key too long: at most 64 bytes"},
         {{.beatsPerBar = 0}, "Beats per bar must be at least 1"},
         {{.countInBars = -1}, "Count-in bars can't be negative"},
-        {{.totalChannels = -1}, "Total channels can't be negative"}};
+        {{.totalChannels = -1}, "Total channels can't be negative"},
+        {{.levels = {.guide = 6.01}}, "Level of guide must be at most +6 dB"},
+        {{.levels = {.pad = NAN}}, "Level of pad must be at most +6 dB"}};
     for (const auto& [song, reason] : cases) {
         logged();
         EXPECT_EQ(errorText([&, &song = song] { play(song); }), "SongPlayer 4: " + reason);
