@@ -240,6 +240,10 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
         {{.entries = {{std::string(257, 'V'), 1}}}, "Section label too long: at most 256 bytes"},
         {{.padKey = std::string(65, 'C'), .pad = {2}}, "Pad key too long: at most 64 bytes"},
         {{.beatsPerBar = 0}, "Beats per bar must be at least 1"},
+        {{.entries = {{"In", 1}, {"V", 1}, {"Ch", 1, std::nullopt, 0}}}, "Section 2 (Ch): Beats per bar must be at least 1"},
+        {{.entries = {{"V", 1, 750.01}}}, "Section 0 (V): Tempo must be at most 750 beats per minute: a faster beat "
+                                          "is shorter than the click"},
+        {{.entries = {{"V", 1}, {"W", 1, 1e-3}}}, tooLong},
         {{.countInBars = -1}, "Count-in bars can't be negative"},
         {{.totalChannels = -1}, "Total channels can't be negative"}};
     for (const auto& [song, reason] : cases) {
