@@ -223,7 +223,7 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     {
         // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
         AudioEngine::StartGroup startTogether(*engine);
-        startPad(song, nodes, timeline.totalDuration, timeline.startBar, countIn, *feed);
+        startPad(song, nodes, timeline, countIn, *feed);
         checkNotStopped();
         nodes.guide->setVolume(1.0f);
         armGuideMutes(song, nodes.guide);
@@ -241,17 +241,18 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     return timeline.totalDuration;
 }
 
-void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
+void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, const TimelineResult& timeline,
                           std::int64_t countIn, Feed& feed) {
     if (!song.padKey || song.padChannels.empty()) return;
     const std::string& padKey = *song.padKey;
-    const double secondsPerBar = barDuration(song.tempo, song.beatsPerBar);
+    const double totalDuration = timeline.totalDuration;
     const std::optional<int> key = parseKey(padKey);
     feed.padStream = !song.padChords || !key
-                         ? PadPlayer::PadStream::drone(padKey, secondsPerBar, totalDuration, nodes.format,
+                         ? PadPlayer::PadStream::drone(padKey, timeline.bars.length(0), totalDuration, nodes.format,
                                                        song.padChannels)
-                         : PadPlayer::PadStream::chart(padKey, secondsPerBar, totalDuration, nodes.format,
-                                                       song.padChannels, countIn, playedChords(song, *key, startBar));
+                         : PadPlayer::PadStream::chart(padKey, timeline.bars, totalDuration, nodes.format,
+                                                       song.padChannels, countIn,
+                                                       playedChords(song, *key, timeline.startBar));
     if (!feed.padStream || !feedPad(*nodes.pad, feed)) {
         feed.padStream.reset();
         log_ << "Pad: couldn't build a buffer for key '" << shortForLog(padKey) << "'.\n" << std::flush;

@@ -124,6 +124,27 @@ TEST_F(SongPlayerTest, EverySoundLandsOnItsSampleAndChannel) {
     for (std::uint32_t c : {0u, 1u, 5u, 7u}) EXPECT_TRUE(silent(recorded[c])) << "channel " << c;
 }
 
+TEST_F(SongPlayerTest, ASectionAtItsOwnTempoStartsOnTheFrameOfTheSummedBeatsAndThePadChangesThere) {
+    // A bar of 3/4 at 200 bpm sums to 0.8999999999999999 s: B, at 120 bpm in 4/4, starts on frame 43199. The
+    // song's own tempo and metre are nowhere.
+    double b = 0.0;
+    for (int beat = 0; beat < 3; ++beat) b = 0.3 + b;
+    ASSERT_EQ(static_cast<int>(b * 48000), 43199);
+    const double total = play(Song{.tempo = 90, .beatsPerBar = 5, .countInBars = 0,
+                                   .entries = {{"A", 1, 200.0, 3}, {"B", 1, 120.0, 4}}, .padKey = "C", .pad = {2},
+                                   .padChords = Chords{{"1", "4"}}});
+    const auto recorded = playSeconds(total);
+    const auto accent = ClickTrack::makeClickBuffer(true, format, clickChannels);
+    for (std::uint32_t i = 0; i < accent->frameLength(); ++i) {
+        ASSERT_EQ(recorded[4][43199 + i], accent->sample(4, i)) << "B's first click, frame " << i;
+    }
+    // The pad fades in over A's bar and turns to F on B's bar line, crossfading over a part of B's bar.
+    BarGrid bars(barDuration(200, 3));
+    bars.change(1, b, 2.0);
+    const auto pad = PadPlayer::renderPad("C", bars, total, format, padChannel, 0, chart({"1", "4"}, 0, 2));
+    for (std::uint32_t i = 0; i < recorded[2].size(); ++i) ASSERT_EQ(recorded[2][i], pad->sample(2, i)) << i;
+}
+
 TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWithoutAChartADrone) {
     const Song later{.tempo = 100, .countInBars = 2, .entries = parseSections("In:2,V:4,Ch:4,Out:2"),
                      .startSection = 1, .padKey = "C", .pad = {2},
