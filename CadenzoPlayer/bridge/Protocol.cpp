@@ -54,7 +54,10 @@ std::optional<std::vector<MapEntry>> readEntries(const json& body) {
     for (const json& element : *entries) {
         auto label = readField(element, "label", stringValue);
         auto bars = readField(element, "bars", integerValue);
-        if (label && bars) sections.push_back({std::move(*label), *bars});
+        if (label && bars) {
+            sections.push_back({std::move(*label), *bars, readField(element, "tempo", numberValue),
+                                readField(element, "beatsPerBar", integerValue)});
+        }
     }
     return sections;
 }

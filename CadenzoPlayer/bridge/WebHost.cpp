@@ -160,6 +160,9 @@ HostState& hostState() {
 
 HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& options) {
     if (host) return *host;
+    // One name whatever the program was started as: the desktop entry finds its window by it, and the web
+    // view keeps its storage under it.
+    g_set_prgname("cadenzo-player");
     gtk_init(nullptr, nullptr);
     // Native pop-ups (menus, file choosers) are not white on a dark stage.
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);

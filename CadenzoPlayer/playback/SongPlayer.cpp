@@ -68,16 +68,42 @@ void checkPlayable(const SongSettings& song, std::int64_t totalChannels) {
     checkLevels({song.levels.click, song.levels.guide, song.levels.pad});
     if (auto problem = ClickTrack::tempoProblem(song.tempo)) refuse(*problem);
     if (song.beatsPerBar < 1) refuse("Beats per bar must be at least 1");
+    for (std::size_t i = 0; i < song.entries.size(); ++i) {
+        const MapEntry& entry = song.entries[i];
+        const std::string section = "Section " + std::to_string(i) + " (" + shortForLog(entry.label) + "): ";
+        if (auto problem = ClickTrack::tempoProblem(entry.tempo.value_or(song.tempo))) refuse(section + *problem);
+        if (entry.beatsPerBar.value_or(song.beatsPerBar) < 1) refuse(section + "Beats per bar must be at least 1");
+    }
     if (song.countInBars < 0) refuse("Count-in bars can't be negative");
     if (totalChannels < 0) refuse("Total channels can't be negative");
     // In floating point: bar counts may be anything up to the 64-bit limit.
+    // Beats at the song's tempo are summed first, so that a song of one tempo
+    // is measured as one product.
+    const MapEntry* first = song.entries.empty() ? nullptr : &song.entries.front();
     double bars = static_cast<double>(song.countInBars);
-    for (const MapEntry& entry : song.entries) bars += static_cast<double>(std::max<std::int64_t>(entry.bars, 1));
+    double beats = 0.0, beatsAtSongTempo = 0.0, seconds = 0.0;
+    auto add = [&](double sectionBars, const MapEntry* entry) {
+        const double tempo = entry ? entry->tempo.value_or(song.tempo) : song.tempo;
+        const double sectionBeats =
+            sectionBars * static_cast<double>(entry ? entry->beatsPerBar.value_or(song.beatsPerBar) : song.beatsPerBar);
+        beats += sectionBeats;
+        if (tempo == song.tempo) {
+            beatsAtSongTempo += sectionBeats;
+        } else {
+            seconds += sectionBeats * secondsPerBeat(tempo);
+        }
+    };
+    add(static_cast<double>(song.countInBars), first);
+    for (const MapEntry& entry : song.entries) {
+        const auto sectionBars = static_cast<double>(std::max<std::int64_t>(entry.bars, 1));
+        bars += sectionBars;
+        add(sectionBars, &entry);
+    }
     if (bars - static_cast<double>(song.countInBars) > SongSettings::mostBars) {
         refuse("Song too long: at most 20000 bars");
     }
-    const double beats = bars * static_cast<double>(song.beatsPerBar);
-    if (beats > mostBeats || beats * secondsPerBeat(song.tempo) > SongPlayer::longestSongSeconds) {
+    seconds += beatsAtSongTempo * secondsPerBeat(song.tempo);
+    if (beats > mostBeats || seconds > SongPlayer::longestSongSeconds) {
         refuse("Song too long to schedule: more than 24 hours");
     }
 }
@@ -201,7 +227,7 @@ std::shared_ptr<SongPlayer::Feed> SongPlayer::startNodes(const SongSettings& son
     feedSounds(*nodes.click, *nodes.guide, *feed);
     // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
     AudioEngine::StartGroup startTogether(engine);
-    startPad(song, nodes, layout.timeline.totalDuration, layout.timeline.startBar, layout.countIn, *feed);
+    startPad(song, nodes, layout.timeline, layout.countIn, *feed);
     checkNotStopped();
     nodes.guide->setVolume(song.guideMuted ? 0.0f : 1.0f);
     nodes.click->play();
@@ -287,17 +313,18 @@ std::int64_t SongPlayer::render(const SongSettings& song, std::int64_t channelCo
     return total;
 }
 
-void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
+void SongPlayer::startPad(const SongSettings& song, const Nodes& nodes, const TimelineResult& timeline,
                           std::int64_t countIn, Feed& feed) {
     if (!song.padKey || song.padChannels.empty()) return;
     const std::string& padKey = *song.padKey;
-    const double secondsPerBar = barDuration(song.tempo, song.beatsPerBar);
+    const double totalDuration = timeline.totalDuration;
     const std::optional<int> key = parseKey(padKey);
     feed.padStream = !song.padChords || !key
-                         ? PadPlayer::PadStream::drone(padKey, secondsPerBar, totalDuration, nodes.format,
+                         ? PadPlayer::PadStream::drone(padKey, timeline.bars.length(0), totalDuration, nodes.format,
                                                        song.padChannels)
-                         : PadPlayer::PadStream::chart(padKey, secondsPerBar, totalDuration, nodes.format,
-                                                       song.padChannels, countIn, playedChords(song, *key, startBar));
+                         : PadPlayer::PadStream::chart(padKey, timeline.bars, totalDuration, nodes.format,
+                                                       song.padChannels, countIn,
+                                                       playedChords(song, *key, timeline.startBar));
     if (!feed.padStream || !feedPad(*nodes.pad, feed)) {
         feed.padStream.reset();
         log_ << "Pad: couldn't build a buffer for key '" << shortForLog(padKey) << "'.\n" << std::flush;

@@ -20,6 +20,8 @@
 
 namespace cadenzo {
 
+struct TimelineResult;
+
 // Errors of play, domain "SongPlayer"; 1 to 3 are the EngineStartError codes:
 //   1 "No underlying AudioUnit"              no way to select a device
 //   2 "Couldn't select device: <status>"     the device could not be selected
@@ -137,8 +139,8 @@ private:
     static bool feedPad(AudioPlayerNode& node, Feed& feed);
     void keepFeeding(const std::shared_ptr<Feed>& feed);
     double playOnQueue(const CoreAudioDevices::Device& device, const SongSettings& song);
-    void startPad(const SongSettings& song, const Nodes& nodes, double totalDuration, std::int64_t startBar,
-                  std::int64_t countIn, Feed& feed);
+    void startPad(const SongSettings& song, const Nodes& nodes, const TimelineResult& timeline, std::int64_t countIn,
+                  Feed& feed);
     void armAutoStop(const std::shared_ptr<AudioEngine>& engine, double totalDuration);
     void watchDevice(const std::shared_ptr<AudioEngine>& engine);
     void stopPlayback();

@@ -204,7 +204,7 @@ public:
             const double start = starts_[a];
             layerBegin_.push_back(a == 0 ? 0 : firstFrameWhere(frames_, sampleRate_, [&](double t) { return t >= start; }));
             fadeEnd_.push_back(a == 0 ? 0 : firstFrameWhere(frames_, sampleRate_, [&](double t) {
-                return t - start >= fadeLength_;
+                return t - start >= fades_[a];
             }));
         }
     }
@@ -227,6 +227,7 @@ private:
         voices.reserve(layer.partials.size());
         for (const Partial& p : layer.partials) voices.push_back(Voice{sineFor(p.frequency), p.amplitude});
         starts_.push_back(layer.startTime);
+        fades_.push_back(layer.crossfadeSeconds.value_or(fadeLength_));
         layers_.push_back(std::move(voices));
     }
 
@@ -270,9 +271,10 @@ private:
             sum(a - 1, first, count, previous);
         }
         const double start = starts_[a];
+        const double fadeLength = fades_[a];
         auto mixed = [&](std::size_t j, double t) {
             if (!crossfade) return current[j];
-            const auto x = static_cast<float>((t - start) / fadeLength_);
+            const auto x = static_cast<float>((t - start) / fadeLength);
             return (1.0f - x) * previous[j] + x * current[j];
         };
 
@@ -280,7 +282,7 @@ private:
             // Gain 1: the samples are the mix itself, built in place.
             std::size_t j = count;
             if (crossfade) {
-                j = crossfadeSteady(current, first, count, sampleRate_, start, fadeLength_, previous, current);
+                j = crossfadeSteady(current, first, count, sampleRate_, start, fadeLength, previous, current);
             }
             for (; j < count; ++j) current[j] = mixed(j, static_cast<double>(first + j) / sampleRate_);
             storeStreaming(out + first, current, count);
@@ -304,6 +306,7 @@ private:
     std::vector<Sine> sines_;
     std::map<double, std::size_t> sineOfFrequency_;
     std::vector<double> starts_;
+    std::vector<double> fades_;
     std::vector<std::vector<Voice>> layers_;
     std::vector<std::uint32_t> layerBegin_;
     std::vector<std::uint32_t> fadeEnd_;

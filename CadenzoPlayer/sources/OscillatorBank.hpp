@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -17,10 +18,12 @@ struct Partial {
     float amplitude = 0.0f;
 };
 
-// What sounds from startTime (seconds) on: its partials summed in this order.
+// What sounds from startTime (seconds) on: its partials summed in this order,
+// crossfaded from the layer before over its own length or else the bank's.
 struct Layer {
     double startTime = 0.0;
     std::vector<Partial> partials;
+    std::optional<double> crossfadeSeconds{};
 };
 
 // The gain over time. It must be exactly 1 on [steadyFrom, steadyUntil), where
@@ -34,9 +37,9 @@ struct Envelope {
 
 // Frame i of a sound of `frames` frames is gain(t) x the layer sounding at
 // t = i / sampleRate, crossfaded linearly from the layer before it for
-// crossfadeSeconds after its start: (1 - x) before + x after,
-// x = float((t - start) / crossfadeSeconds). Start times must ascend; the
-// first layer sounds from frame 0 whatever its own.
+// crossfadeSeconds (the layer's, or else the bank's) after its start:
+// (1 - x) before + x after, x = float((t - start) / crossfadeSeconds). Start
+// times must ascend; the first layer sounds from frame 0 whatever its own.
 class Bank {
 public:
     Bank(std::uint32_t frames, double sampleRate, std::span<const Layer> layers, double crossfadeSeconds,

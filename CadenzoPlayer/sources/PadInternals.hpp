@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CadenzoPlayer/PadChords.hpp"
+#include "CadenzoPlayer/timeline/SongMap.hpp"
 
 #include <array>
 #include <cstddef>
@@ -65,8 +66,8 @@ Voicing voiceLead(std::span<const int> tones, const Voicing& previous, const Voi
 
 // The chord changes of a chart: one segment to start with (the first chord
 // when there is no count-in, the tonic otherwise) and one per bar whose chord
-// differs from the one sounding. Absent chords sound as the tonic.
-std::vector<Segment> buildPadSegments(int key, double secondsPerBar, std::int64_t countInBars,
+// differs from the one sounding, on that bar's line. Absent chords sound as the tonic.
+std::vector<Segment> buildPadSegments(int key, const BarGrid& bars, std::int64_t countInBars,
                                       std::span<const std::optional<PadChord>> chords);
 
 // One sample of a voicing (and optional slash bass) at time t, scaled by gain:

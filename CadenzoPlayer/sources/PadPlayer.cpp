@@ -82,7 +82,7 @@ Voicing voiceLead(std::span<const int> tones, const Voicing& previous, const Voi
     return next;
 }
 
-std::vector<Segment> buildPadSegments(int key, double secondsPerBar, std::int64_t countInBars,
+std::vector<Segment> buildPadSegments(int key, const BarGrid& bars, std::int64_t countInBars,
                                       std::span<const std::optional<PadChord>> chords) {
     const PadChord tonic = tonicChord(key);
     const Voicing anchors = anchorNotes(key);
@@ -99,8 +99,7 @@ std::vector<Segment> buildPadSegments(int key, double secondsPerBar, std::int64_
         const PadChord& chord = chords[i] ? *chords[i] : tonic;
         if (chord == current) continue;
         voicing = voiceLead(chord.tones, voicing, anchors);
-        const double bar = static_cast<double>(countInBars) + static_cast<double>(i);
-        segments.push_back(Segment{secondsPerBar * bar, chord, voicing});
+        segments.push_back(Segment{bars.start(countInBars + static_cast<std::int64_t>(i)), chord, voicing});
         current = chord;
     }
     return segments;
@@ -138,16 +137,17 @@ std::unique_ptr<PadStream> PadStream::drone(std::string_view key, double seconds
         new PadStream(format, channels, *frames, secondsPerBar, duration, std::span(&layer, 1)));
 }
 
-std::unique_ptr<PadStream> PadStream::chart(std::string_view key, double secondsPerBar, double duration,
+std::unique_ptr<PadStream> PadStream::chart(std::string_view key, const BarGrid& bars, double duration,
                                             const AudioFormat& format, std::span<const std::int64_t> channels,
                                             std::int64_t countInBars, std::span<const std::optional<PadChord>> chords) {
+    const double secondsPerBar = bars.length(0);
     const auto frames = checkedFrames(key, secondsPerBar, duration, format.sampleRate);
     if (!frames) return nullptr;
-    const std::vector<Segment> segments = buildPadSegments(*parseKey(key), secondsPerBar, countInBars, chords);
+    const std::vector<Segment> segments = buildPadSegments(*parseKey(key), bars, countInBars, chords);
     std::vector<OscillatorBank::Layer> layers;
     layers.reserve(segments.size());
     for (const Segment& segment : segments) {
-        OscillatorBank::Layer layer{segment.startTime, {}};
+        OscillatorBank::Layer layer{segment.startTime, {}, crossfadeLength(bars.lengthAt(segment.startTime))};
         for (int note : segment.voicing) layer.partials.push_back({noteFrequency(note), voiceAmplitude});
         if (segment.chord.bass) {
             layer.partials.push_back({noteFrequency(*segment.chord.bass + bassOctaveNote), bassAmplitude});
@@ -169,10 +169,10 @@ PcmBufferPtr makeDronePad(std::string_view key, double secondsPerBar, double dur
     return wholePad(PadStream::drone(key, secondsPerBar, duration, format, channels));
 }
 
-PcmBufferPtr renderPad(std::string_view key, double secondsPerBar, double duration, const AudioFormat& format,
+PcmBufferPtr renderPad(std::string_view key, const BarGrid& bars, double duration, const AudioFormat& format,
                        std::span<const std::int64_t> channels, std::int64_t countInBars,
                        std::span<const std::optional<PadChord>> chords) {
-    return wholePad(PadStream::chart(key, secondsPerBar, duration, format, channels, countInBars, chords));
+    return wholePad(PadStream::chart(key, bars, duration, format, channels, countInBars, chords));
 }
 
 } // namespace cadenzo::PadPlayer

@@ -2,6 +2,7 @@
 
 #include "CadenzoPlayer/PadChords.hpp"
 #include "CadenzoPlayer/audio/PcmBuffer.hpp"
+#include "CadenzoPlayer/timeline/SongMap.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -28,8 +29,9 @@ public:
     static std::unique_ptr<PadStream> drone(std::string_view key, double secondsPerBar, double duration,
                                             const AudioFormat& format, std::span<const std::int64_t> channels);
     // A pad that follows `chords` (entry i is the i-th bar after the count-in),
-    // crossfading at each change.
-    static std::unique_ptr<PadStream> chart(std::string_view key, double secondsPerBar, double duration,
+    // crossfading at each change over a part of the bar it changes on, and
+    // fading in over the first bar of `bars`.
+    static std::unique_ptr<PadStream> chart(std::string_view key, const BarGrid& bars, double duration,
                                             const AudioFormat& format, std::span<const std::int64_t> channels,
                                             std::int64_t countInBars, std::span<const std::optional<PadChord>> chords);
     ~PadStream();
@@ -56,7 +58,7 @@ private:
 // The whole pad in one buffer.
 PcmBufferPtr makeDronePad(std::string_view key, double secondsPerBar, double duration, const AudioFormat& format,
                           std::span<const std::int64_t> channels);
-PcmBufferPtr renderPad(std::string_view key, double secondsPerBar, double duration, const AudioFormat& format,
+PcmBufferPtr renderPad(std::string_view key, const BarGrid& bars, double duration, const AudioFormat& format,
                        std::span<const std::int64_t> channels, std::int64_t countInBars,
                        std::span<const std::optional<PadChord>> chords);
 

@@ -28,4 +28,36 @@ std::int64_t songBarCount(const std::vector<MapEntry>& entries) {
     return count;
 }
 
+void BarGrid::change(std::int64_t bar, double start, double secondsPerBar) {
+    if (secondsPerBar == runs_.back().secondsPerBar) return;
+    runs_.push_back({bar, start, secondsPerBar});
+}
+
+const BarGrid::Run& BarGrid::runOf(std::int64_t bar) const {
+    auto after = std::upper_bound(runs_.begin() + 1, runs_.end(), bar,
+                                  [](std::int64_t b, const Run& run) { return b < run.firstBar; });
+    return *(after - 1);
+}
+
+double BarGrid::start(std::int64_t bar) const {
+    const Run& run = runOf(bar);
+    return run.start + run.secondsPerBar * static_cast<double>(bar - run.firstBar);
+}
+
+double BarGrid::length(std::int64_t bar) const { return runOf(bar).secondsPerBar; }
+
+double BarGrid::lengthAt(double time) const {
+    auto after = std::upper_bound(runs_.begin() + 1, runs_.end(), time,
+                                  [](double t, const Run& run) { return t < run.start; });
+    return (after - 1)->secondsPerBar;
+}
+
+BarGrid BarGrid::from(std::int64_t bar, double time) const {
+    BarGrid grid(length(bar));
+    for (const Run& run : runs_) {
+        if (run.firstBar > bar) grid.change(run.firstBar - bar, run.start - time, run.secondsPerBar);
+    }
+    return grid;
+}
+
 } // namespace cadenzo

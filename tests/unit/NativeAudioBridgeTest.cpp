@@ -145,6 +145,9 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
          ""},
         {true, song + R"("tempo":0})",
          R"({"ok":false,"type":"playSong","error":"Tempo must be a positive, finite number of beats per minute"})", ""},
+        {true, R"({"type":"playSong","deviceUid":"virtual:Stage","entries":[{"label":"In","bars":1},{"label":"Ch",)"
+               R"("bars":1,"tempo":751}]})", R"({"ok":false,"type":"playSong","error":"Section 1 (Ch): Tempo must be at )"
+               R"(most 750 beats per minute: a faster beat is shorter than the click"})", ""},
         // Two bars of four beats at 240 bpm, as wide as the device when totalChannels is not given.
         {true, song + R"("click":[7],"requestId":{"a":[1]}})",
          R"({"ok":true,"type":"playSong","totalDuration":2.0,"requestId":{"a":[1]}})", "Stage:6 Stage:7 "},
@@ -300,10 +303,12 @@ TEST(ProtocolParse, EachTypeReadsItsFieldsAndTakesValuesOfTheWrongKindAsAbsent) 
             "guideMuted":"true","levels":{"click":"-3","guide":null,"pad":[1]}})",
          {{}, true, {}}},
         {R"({"type":"playSong","guideMuted":2,"levels":[{"click":-3}]})", {}},
-        // Entries keep the well-formed sections in order; not an array of objects, they are absent.
-        {song + R"([{"label":"V","bars":4},{"label":"Ch"},{"bars":2},{"label":1,"bars":2},{"label":"A","bars":"2"},
-            {"label":"C","bars":0},{"label":"D","bars":2.5},{"label":"","bars":-3}]})",
-         {{}, true, {.entries = {{"V", 4}, {"C", 0}, {"", -3}}}}},
+        // Entries keep the well-formed sections in order, a tempo or metre of the wrong type left out; not an
+        // array of objects, they are absent.
+        {song + R"([{"label":"V","bars":4,"tempo":90.5,"beatsPerBar":3},{"label":"Ch"},{"bars":2},{"label":1,"bars":2},
+            {"label":"A","bars":"2"},{"label":"C","bars":0,"tempo":"90","beatsPerBar":3.5},{"label":"D","bars":2.5},
+            {"label":"","bars":-3,"tempo":null,"beatsPerBar":7}]})",
+         {{}, true, {.entries = {{"V", 4, 90.5, 3}, {"C", 0}, {"", -3, std::nullopt, 7}}}}},
         {song + R"({"label":"V","bars":4}})", {}}};
     for (const auto& [text, expected] : songs) EXPECT_EQ(fields(parseAs<PlaySongRequest>(text)), fields(expected)) << text;
 }

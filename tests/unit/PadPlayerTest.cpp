@@ -62,6 +62,11 @@ TEST(PadSegments, ANewSegmentAtEachChangeTheCountInOnTheTonic) {
     EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"4", "4", "1"})), (Expected{f, at(c, 4.0)}));
     EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"x", "4", "x"})), (Expected{c, at(f, 2.0), at(c, 4.0)}));
     EXPECT_EQ(buildPadSegments(7, 2.0, 0, {}), (Expected{{0.0, tonicChord(7), anchorNotes(7)}}));
+    // From bar 3 on, bars of 1.5 s from 5.5 s: the changes sit on their lines.
+    BarGrid bars(2.0);
+    bars.change(3, 5.5, 1.5);
+    EXPECT_EQ(buildPadSegments(0, bars, 2, chart({"1", "4", "5"})),
+              (Expected{c, at(f, 5.5), {7.0, chord("5"), onG}}));
 }
 
 TEST(PadSound, EnvelopeCrossfadeLengthAndBass) {
@@ -82,11 +87,12 @@ TEST(PadSound, EnvelopeCrossfadeLengthAndBass) {
 }
 
 // The direct formula: e(t) x the active segment, crossfaded from the one
-// before it for crossfadeLength after its start.
-float referencePad(const std::vector<Segment>& segments, double secondsPerBar, double duration, double t) {
+// before it for the crossfadeLength of its bar after its start.
+float referencePad(const std::vector<Segment>& segments, const BarGrid& bars, double duration, double t) {
+    const double secondsPerBar = bars.length(0);
     std::size_t a = 0;
     while (a + 1 < segments.size() && segments[a + 1].startTime <= t) ++a;
-    const double fade = crossfadeLength(secondsPerBar);
+    const double fade = crossfadeLength(bars.lengthAt(segments[a].startTime));
     float s = chordSample(segments[a].chord.bass, segments[a].voicing, t, 1.0f);
     if (a > 0 && t - segments[a].startTime < fade) {
         const auto x = static_cast<float>((t - segments[a].startTime) / fade);
@@ -149,6 +155,16 @@ TEST(PadRender, AChordChartMatchesTheDirectFormula) {
             ASSERT_NEAR(window->sample(4, i), pad->sample(4, first + i), 1e-6) << first + i;
         }
     }
+}
+
+TEST(PadRender, EachChangeCrossfadesOverAPartOfItsOwnBar) {
+    // A bar of 2 s, then bars of 0.5 s: the fade-in takes the first, each change a fifth of a second.
+    BarGrid bars(2.0);
+    bars.change(1, 2.0, 0.5);
+    const auto chords = chart({"1", "4", "5", "1"});
+    const auto pad = renderPad("C", bars, 4.0, stereo, bothChannels, 1, chords);
+    const auto segments = buildPadSegments(0, bars, 1, chords);
+    expectCloseTo(*pad, 0, {{0, pad->frameLength(), 1}}, [&](double t) { return referencePad(segments, bars, 4.0, t); });
 }
 
 TEST(PadRender, TheDroneIsADetunedMajorChordOnTheKey) {

@@ -147,6 +147,27 @@ TEST_F(SongPlayerTest, ARenderWithoutADeviceIsWhatTheDeviceReceivesSampleForSamp
     EXPECT_FALSE(silent(rendered[2]) || silent(rendered[4]) || silent(rendered[6]));
 }
 
+TEST_F(SongPlayerTest, ASectionAtItsOwnTempoStartsOnTheFrameOfTheSummedBeatsAndThePadChangesThere) {
+    // A bar of 3/4 at 200 bpm sums to 0.8999999999999999 s: B, at 120 bpm in 4/4, starts on frame 43199. The
+    // song's own tempo and metre are nowhere.
+    double b = 0.0;
+    for (int beat = 0; beat < 3; ++beat) b = 0.3 + b;
+    ASSERT_EQ(static_cast<int>(b * 48000), 43199);
+    const double total = play(Song{.tempo = 90, .beatsPerBar = 5, .countInBars = 0,
+                                   .entries = {{"A", 1, 200.0, 3}, {"B", 1, 120.0, 4}}, .padKey = "C", .pad = {2},
+                                   .padChords = Chords{{"1", "4"}}});
+    const auto recorded = playSeconds(total);
+    const auto accent = ClickTrack::makeClickBuffer(true, format, clickChannels);
+    for (std::uint32_t i = 0; i < accent->frameLength(); ++i) {
+        ASSERT_EQ(recorded[4][43199 + i], accent->sample(4, i)) << "B's first click, frame " << i;
+    }
+    // The pad fades in over A's bar and turns to F on B's bar line, crossfading over a part of B's bar.
+    BarGrid bars(barDuration(200, 3));
+    bars.change(1, b, 2.0);
+    const auto pad = PadPlayer::renderPad("C", bars, total, format, padChannel, 0, chart({"1", "4"}, 0, 2));
+    for (std::uint32_t i = 0; i < recorded[2].size(); ++i) ASSERT_EQ(recorded[2][i], pad->sample(2, i)) << i;
+}
+
 TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWithoutAChartADrone) {
     const Song later{.tempo = 100, .countInBars = 2, .entries = parseSections("In:2,V:4,Ch:4,Out:2"),
                      .startSection = 1, .padKey = "C", .pad = {2},
@@ -301,6 +322,10 @@ TEST_F(SongPlayerTest, UnplayableSettingsAreRefusedAndTheCurrentSongPlaysOn) {
         {{.entries = {{std::string(257, 'V'), 1}}}, "Section label too long: at most 256 bytes"},
         {{.padKey = std::string(65, 'C'), .pad = {2}}, "Pad key too long: at most 64 bytes"},
         {{.beatsPerBar = 0}, "Beats per bar must be at least 1"},
+        {{.entries = {{"In", 1}, {"V", 1}, {"Ch", 1, std::nullopt, 0}}}, "Section 2 (Ch): Beats per bar must be at least 1"},
+        {{.entries = {{"V", 1, 750.01}}}, "Section 0 (V): Tempo must be at most 750 beats per minute: a faster beat "
+                                          "is shorter than the click"},
+        {{.entries = {{"V", 1}, {"W", 1, 1e-3}}}, tooLong},
         {{.countInBars = -1}, "Count-in bars can't be negative"},
         {{.totalChannels = -1}, "Total channels can't be negative"},
         {{.levels = {.guide = 6.01}}, "Level of guide must be at most +6 dB"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 using namespace cadenzo;
 
@@ -85,6 +86,42 @@ TEST(Timeline, StartingAtALaterSectionCutsABarBeforeIt) {
         EXPECT_EQ(describe(result, true), describe(buildTimeline(4, 2, defaultMap, 0, 100), true)) << start;
         EXPECT_EQ(result.startBar, 0) << start;
     }
+}
+
+TEST(Timeline, EachSectionKeepsItsOwnTempoAndMetreAndItsCueFollowsTheBarBefore) {
+    // 4/4 at 60, then two bars of 3/4 at 100, then 4/4 at 120.
+    const std::vector<MapEntry> map = {{"A", 1}, {"B", 2, 100.0, 3}, {"C", 1, 120.0}};
+    const TimelineResult result = buildTimeline(4, 1, map, 0, 60);
+    const SectionLayout layout = layoutSections(4, 1, map, 60);
+    double t = 0.0;
+    std::vector<double> starts;  // of the count-in, B and C
+    std::size_t click = 0;
+    for (const auto& [beats, perBar, beat] : std::vector<std::tuple<int, int, double>>{{8, 4, 1.0}, {6, 3, 0.6},
+                                                                                       {4, 4, 0.5}}) {
+        starts.push_back(t);
+        for (int j = 0; j < beats; ++j, ++click, t = beat + t) {
+            while (!result.events[click].kind.isClick()) ++click;
+            EXPECT_EQ(result.events[click].time, t) << "beat " << j << " at " << beat;
+            EXPECT_EQ(result.events[click].kind.accent(), j % perBar == 0) << "beat " << j << " at " << beat;
+        }
+    }
+    EXPECT_EQ(std::tuple(result.totalDuration, layout.songEnd, layout.sections[1].startTime,
+                         layout.sections[2].startTime), std::tuple(t, t, starts[1], starts[2]));
+    // The counts into 3/4 stop at 3, and so do those that a bar of 3/4 carries, on its own beats.
+    EXPECT_EQ(describe(result), "0 A, 1 2, 2 3, 3 4, 4 B, 5 2, 6 3, 9.8 C, 10.4 2, 11 3, 11.6 End");
+    // Bar lines: a change sits on the section's summed start, bars within it a product away.
+    const double threeFour = barDuration(100, 3);
+    EXPECT_EQ(std::tuple(result.bars.start(2), result.bars.start(3), result.bars.start(4)),
+              std::tuple(starts[1], starts[1] + threeFour, starts[2]));
+    EXPECT_EQ(std::tuple(result.bars.length(0), result.bars.length(3), result.bars.length(4), result.bars.lengthAt(9.9)),
+              std::tuple(4.0, threeFour, 2.0, threeFour));
+    // The count-in takes the first section's tempo and metre.
+    EXPECT_EQ(describe(buildTimeline(4, 2, {{"A", 1, 120.0, 3}}, 0, 60)), "0 1, 0.5 2, 1 3, 1.5 A, 2 2, 2.5 3, 3 End");
+    // Cut into C (B at 120 bpm here, so that sums are exact): from the last bar of B, in its metre.
+    const TimelineResult cut = buildTimeline(4, 1, {{"A", 1}, {"B", 2, 120.0, 3}, {"C", 1, 120.0}}, 2, 60);
+    EXPECT_EQ(describe(cut, true), "0 *, 0 C, 0.5 ., 0.5 2, 1 ., 1 3, 1.5 *, 1.5 End, 2 ., 2.5 ., 3 .");
+    EXPECT_EQ(std::tuple(cut.startBar, cut.totalDuration, cut.bars.length(0), cut.bars.start(1), cut.bars.length(1)),
+              std::tuple(2, 3.5, 1.5, 1.5, 2.0));
 }
 
 TEST(Timeline, AClickSummedAHairBelowTheCutIsKept) {
