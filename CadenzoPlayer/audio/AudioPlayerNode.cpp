@@ -53,6 +53,13 @@ void AudioPlayerNode::stop() {
     playing_.store(false);
 }
 
+void AudioPlayerNode::cutFrom(std::int64_t at) {
+    auto* command = new Command;
+    command->kind = Command::Kind::cut;
+    command->at = at;
+    submit(command);
+}
+
 void AudioPlayerNode::submit(Command* command) {
     std::lock_guard lock(controlMutex_);
     incoming_.push(command);
@@ -153,6 +160,19 @@ void AudioPlayerNode::applyCommand(Command* command) noexcept {
             rampFrom_ = rampTo_ = gain_.load(std::memory_order_relaxed);
             rampDone_ = gainRampFrames;
         }
+        break;
+    case Command::Kind::cut:
+        for (Command* item = scheduledHead_; item;) {
+            Command* following = item->after;
+            if (item->start >= command->at) {
+                unlinkScheduled(item);
+                retire(item);
+            } else if (item->start + item->length > command->at) {
+                item->length = command->at - item->start;
+            }
+            item = following;
+        }
+        asapEnd_ = std::min(asapEnd_, std::max(command->at, position_));
         break;
     case Command::Kind::stop:
         clearScheduled();

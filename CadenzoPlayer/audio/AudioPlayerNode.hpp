@@ -40,6 +40,9 @@ public:
     // Silences the node, forgets every scheduled buffer and resets the
     // timeline to 0.
     void stop();
+    // Forgets what is scheduled from sample time `at` on: a buffer that would
+    // begin there or later is dropped, one sounding across it ends there.
+    void cutFrom(std::int64_t at);
 
     bool isPlaying() const { return playing_.load(); }
 
@@ -61,7 +64,7 @@ private:
     friend class AudioEngine;
 
     struct Command {
-        enum class Kind { schedule, play, stop };
+        enum class Kind { schedule, play, stop, cut };
         Kind kind = Kind::schedule;
         PcmBufferPtr buffer;            // released on a control thread only
         const PcmBuffer* raw = nullptr;

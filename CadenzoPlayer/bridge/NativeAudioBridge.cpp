@@ -87,7 +87,24 @@ void NativeAudioBridge::dispatch(const Protocol::ParsedMessage& parsed) {
                                  std::is_same_v<Kind, Protocol::ExportSongRequest>) {
                 libraryRequest(request);
             } else if constexpr (std::is_same_v<Kind, Protocol::SetLevelsRequest>) {
-                setLevels(kind, request.requestId);
+                onPlayer(Kind::type, [levels = kind.levels](SongPlayer& player) { player.setLevels(levels); },
+                         request.requestId);
+            } else if constexpr (std::is_same_v<Kind, Protocol::JumpToSectionRequest>) {
+                if (!kind.section || (kind.at != "bar" && kind.at != "section")) {
+                    sendResult(Protocol::failureResult(Kind::type, kind.section ? Protocol::badJumpPointText
+                                                                                : Protocol::missingSectionText),
+                               request.requestId);
+                    return;
+                }
+                onPlayer(Kind::type,
+                         [section = *kind.section, atEnd = kind.at == "section"](SongPlayer& player) {
+                             player.jumpToSection(section, atEnd);
+                         },
+                         request.requestId);
+            } else if constexpr (std::is_same_v<Kind, Protocol::SetVampRequest>) {
+                if (!kind.on) return sendResult(Protocol::failureResult(Kind::type, Protocol::missingOnText),
+                                                request.requestId);
+                onPlayer(Kind::type, [on = *kind.on](SongPlayer& player) { player.setVamp(on); }, request.requestId);
             } else if constexpr (std::is_same_v<Kind, Protocol::StopSongRequest>) {
                 player_->stop();
                 sendResult(Protocol::successResult(Kind::type), request.requestId);
@@ -158,15 +175,15 @@ void NativeAudioBridge::playSong(const Protocol::PlaySongRequest& request, std::
         std::move(requestId));
 }
 
-void NativeAudioBridge::setLevels(const Protocol::SetLevelsRequest& request, std::optional<json> requestId) {
-    // On the pool: the player's queue may be busy starting a song.
+void NativeAudioBridge::onPlayer(std::string_view type, std::function<void(SongPlayer&)> action,
+                                 std::optional<json> requestId) {
     answerLater(
-        [player = player_, levels = request.levels] {
+        [player = player_, type, action = std::move(action)] {
             try {
-                player->setLevels(levels);
-                return Protocol::successResult(Protocol::SetLevelsRequest::type);
+                action(*player);
+                return Protocol::successResult(type);
             } catch (...) {
-                return failureOf(Protocol::SetLevelsRequest::type, std::current_exception());
+                return failureOf(type, std::current_exception());
             }
         },
         std::move(requestId));

@@ -77,7 +77,10 @@ private:
     void listDevices(const std::optional<nlohmann::json>& requestId);
     void testTone(const BridgeProtocol::TestToneRequest& request, std::optional<nlohmann::json> requestId);
     void playSong(const BridgeProtocol::PlaySongRequest& request, std::optional<nlohmann::json> requestId);
-    void setLevels(const BridgeProtocol::SetLevelsRequest& request, std::optional<nlohmann::json> requestId);
+    // Runs `action` on the song player from the pool (its queue may be busy
+    // starting a song) and answers with its success or its failure.
+    void onPlayer(std::string_view type, std::function<void(SongPlayer&)> action,
+                  std::optional<nlohmann::json> requestId);
     void libraryRequest(const BridgeProtocol::Request& request);
     // Runs `work` on the shared pool, or on `queue`, and sends the result it
     // gives on the main thread.

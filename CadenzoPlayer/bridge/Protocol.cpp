@@ -285,6 +285,11 @@ ParsedMessage parseMessage(const json& body) {
         request.muted = readField(body, "muted", booleanValue).value_or(false);
         return Request{request, std::move(requestId)};
     }
+    if (name == JumpToSectionRequest::type)
+        return Request{JumpToSectionRequest{readField(body, "section", integerValue),
+                                            readField(body, "at", stringValue).value_or("bar")},
+                       std::move(requestId)};
+    if (name == SetVampRequest::type) return Request{SetVampRequest{readField(body, "on", booleanValue)}, std::move(requestId)};
     if (name == SetLevelsRequest::type) return Request{SetLevelsRequest{readLevels(body)}, std::move(requestId)};
     return ProtocolError{unknownTypeResult(name), std::move(requestId)};
 }

@@ -23,6 +23,9 @@ inline constexpr std::string_view missingEntriesText = "Missing entries";
 inline constexpr std::string_view missingLibraryText = "Missing library";
 inline constexpr std::string_view missingFileNameText = "Missing fileName";
 inline constexpr std::string_view missingTextText = "Missing text";
+inline constexpr std::string_view missingSectionText = "Missing section";
+inline constexpr std::string_view badJumpPointText = "at must be \"bar\" or \"section\"";
+inline constexpr std::string_view missingOnText = "Missing on";
 
 // A requestId nested deeper than this, counting the reply it is copied into,
 // is refused as malformed: copying and serialising JSON recurses, and a
@@ -117,9 +120,22 @@ struct ExportSongRequest {
     std::optional<std::string> fileName;
 };
 
+// Moves the playing song to a section, at its next bar line or at the end of the section playing.
+struct JumpToSectionRequest {
+    static constexpr std::string_view type = "jumpToSection";
+    std::optional<std::int64_t> section;
+    // "bar" unless the body says "section"; another text is kept to be refused.
+    std::string at = "bar";
+};
+
+struct SetVampRequest {
+    static constexpr std::string_view type = "setVamp";
+    std::optional<bool> on;
+};
+
 using RequestKind = std::variant<ListDevicesRequest, TestToneRequest, PlaySongRequest, StopSongRequest,
                                  SetGuideMutedRequest, LoadLibraryRequest, SaveLibraryRequest, SaveFileRequest,
-                                 ExportSongRequest, SetLevelsRequest>;
+                                 ExportSongRequest, SetLevelsRequest, JumpToSectionRequest, SetVampRequest>;
 
 struct Request {
     RequestKind kind;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <string>
 
@@ -181,6 +182,70 @@ struct SongPlayer::Feed {
     std::size_t nextSound = 0;
     std::unique_ptr<PadPlayer::PadStream> padStream;  // none without a pad
     std::uint32_t nextPadFrame = 0;
+    std::int64_t origin = 0;  // the node frame of the pad's frame 0
+    // Where a jump takes over: clicks and pad stop there, cues where its cue bar begins.
+    std::int64_t until = std::numeric_limits<std::int64_t>::max();
+    std::int64_t guideUntil = std::numeric_limits<std::int64_t>::max();
+};
+
+// One bar as played: its section (-1 in the count-in), its bar of the song's
+// chart (-1 in the count-in), its tempo and metre.
+struct BarInfo {
+    std::int64_t section = -1;
+    std::int64_t songBar = -1;
+    double tempo = 0;
+    std::int64_t beatsPerBar = 0;
+};
+
+namespace {
+
+// Every bar of the song, in order, as its sections lay them out.
+std::vector<BarInfo> songBars(const SongSettings& song) {
+    std::vector<BarInfo> bars;
+    for (std::size_t k = 0; k < song.entries.size(); ++k) {
+        const MapEntry& entry = song.entries[k];
+        for (std::int64_t b = 0; b < std::max<std::int64_t>(entry.bars, 1); ++b)
+            bars.push_back({static_cast<std::int64_t>(k), static_cast<std::int64_t>(bars.size()),
+                            entry.tempo.value_or(song.tempo), entry.beatsPerBar.value_or(song.beatsPerBar)});
+    }
+    return bars;
+}
+
+std::int64_t framesOf(double seconds) { return static_cast<std::int64_t>(seconds * engineSampleRate); }
+
+// Frames [from, from + count) of a pad on its first channel (zeros beyond it), from a window that begins
+// where the pad's own windows do, so that they are the samples it plays.
+std::vector<float> padSamples(PadPlayer::PadStream& stream, std::uint32_t from, std::uint32_t count,
+                              const std::vector<std::int64_t>& channels) {
+    std::vector<float> samples(count);
+    const std::uint32_t start = from - from % PadPlayer::PadStream::windowAlignment;
+    if (from >= stream.frameCount() || channels.empty()) return samples;
+    const std::uint32_t length = std::min(from - start + count, stream.frameCount() - start);
+    const PcmBufferPtr window = stream.render(start, length);
+    const float* data = window ? window->channelData(static_cast<std::uint32_t>(channels.front())) : nullptr;
+    for (std::uint32_t i = 0; data && from - start + i < length && i < count; ++i) samples[i] = data[from - start + i];
+    return samples;
+}
+
+} // namespace
+
+// The song as it plays now: its timeline placed on the nodes' timeline at
+// `origin`, and what each of its bars is. A jump or a vamp replaces it.
+struct SongPlayer::Plan {
+    SongSettings song;  // as asked for
+    AudioFormat format;
+    std::vector<BarInfo> bars;
+    TimelineResult timeline;
+    std::int64_t origin = 0;
+    std::shared_ptr<Feed> feed;
+    // Where its sound takes over, and what plays until then.
+    std::int64_t start = 0;
+    std::shared_ptr<Feed> previous;
+
+    std::int64_t frameAt(std::size_t bar) const {
+        return origin + framesOf(bar < bars.size() ? timeline.bars.start(static_cast<std::int64_t>(bar))
+                                                   : timeline.totalDuration);
+    }
 };
 
 std::shared_ptr<SongPlayer> SongPlayer::make(std::ostream& log) {
@@ -223,7 +288,7 @@ std::shared_ptr<SongPlayer::Feed> SongPlayer::startNodes(const SongSettings& son
                                       std::pair{nodes.pad, song.levels.pad}})
         node->setGain(levelGain(level));
     auto feed = std::make_shared<Feed>(Feed{nodes.click, nodes.guide, nodes.pad,
-                                            plannedSounds(layout.timeline, song, nodes.format, log_), 0, nullptr});
+                                            plannedSounds(layout.timeline, song, nodes.format, log_), 0, nullptr, 0, 0});
     feedSounds(*nodes.click, *nodes.guide, *feed);
     // Pad, click and guide begin on one sample, whatever the audio thread does meanwhile.
     AudioEngine::StartGroup startTogether(engine);
@@ -264,6 +329,14 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     clickPlayer_ = nodes.click;
     guidePlayer_ = nodes.guide;
     padPlayer_ = nodes.pad;
+    plan_ = std::make_unique<Plan>(Plan{song, nodes.format, {}, layout.timeline, 0, feed, 0, nullptr});
+    const std::vector<BarInfo> all = songBars(song);
+    const BarInfo first = all.empty() ? BarInfo{-1, -1, song.tempo, song.beatsPerBar}
+                                      : all[std::min<std::size_t>(layout.timeline.startBar, all.size() - 1)];
+    plan_->bars.assign(static_cast<std::size_t>(layout.countIn), {-1, -1, first.tempo, first.beatsPerBar});
+    plan_->bars.insert(plan_->bars.end(), all.begin() + std::min<std::ptrdiff_t>(layout.timeline.startBar,
+                                                                                 static_cast<std::ptrdiff_t>(all.size())),
+                       all.end());
     armAutoStop(engine, layout.timeline.totalDuration);
     watchDevice(engine);
     keepFeeding(feed);
@@ -338,6 +411,7 @@ void SongPlayer::feedSounds(AudioPlayerNode& click, AudioPlayerNode& guide, Feed
     for (; feed.nextSound < feed.sounds.size(); ++feed.nextSound) {
         Sound& sound = feed.sounds[feed.nextSound];
         if (static_cast<double>(sound.at) >= ahead) break;
+        if (sound.at >= (sound.click ? feed.until : feed.guideUntil)) continue;
         (sound.click ? click : guide).scheduleBuffer(std::move(sound.buffer), sound.at);
     }
 }
@@ -346,11 +420,13 @@ bool SongPlayer::feedPad(AudioPlayerNode& node, Feed& feed) {
     constexpr std::uint32_t window = 12 * PadPlayer::PadStream::windowAlignment;  // about a second
     const std::uint32_t frames = feed.padStream->frameCount();
     const double ahead = static_cast<double>(node.playedFrames()) + feedLeadSeconds * engineSampleRate;
-    while (feed.nextPadFrame < frames && static_cast<double>(feed.nextPadFrame) < ahead) {
-        const std::uint32_t count = std::min(window, frames - feed.nextPadFrame);
+    while (feed.nextPadFrame < frames && static_cast<double>(feed.origin + feed.nextPadFrame) < ahead &&
+           feed.origin + feed.nextPadFrame < feed.until) {
+        const auto count = static_cast<std::uint32_t>(
+            std::min<std::int64_t>({window, frames - feed.nextPadFrame, feed.until - feed.origin - feed.nextPadFrame}));
         PcmBufferPtr buffer = feed.padStream->render(feed.nextPadFrame, count);
         if (!buffer) return false;
-        node.scheduleBuffer(std::move(buffer), feed.nextPadFrame);
+        node.scheduleBuffer(std::move(buffer), feed.origin + feed.nextPadFrame);
         feed.nextPadFrame += count;
     }
     return true;
@@ -358,6 +434,7 @@ bool SongPlayer::feedPad(AudioPlayerNode& node, Feed& feed) {
 
 void SongPlayer::keepFeeding(const std::shared_ptr<Feed>& feed) {
     afterWeak(queue_, feedSeconds, weak_from_this(), [feed](SongPlayer& player) {
+        if (player.plan_ && player.plan_->feed == feed) player.vampTick();
         // Each part until its node has been stopped (its engine retired) or it is all handed over.
         bool more = false;
         const AudioPlayerNodePtr click = feed->click.lock(), guide = feed->guide.lock(), pad = feed->pad.lock();
@@ -365,7 +442,8 @@ void SongPlayer::keepFeeding(const std::shared_ptr<Feed>& feed) {
             feedSounds(*click, *guide, *feed);
             more = true;
         }
-        if (pad && pad->isPlaying() && feed->padStream && feed->nextPadFrame < feed->padStream->frameCount()) {
+        if (pad && pad->isPlaying() && feed->padStream && feed->nextPadFrame < feed->padStream->frameCount() &&
+            feed->origin + feed->nextPadFrame < feed->until) {
             if (feedPad(*pad, *feed)) {
                 more = true;
             } else {
@@ -421,6 +499,175 @@ void SongPlayer::setGuideMuted(bool muted) {
     });
 }
 
+std::int64_t SongPlayer::nowWithMargin() const {
+    return clickPlayer_->playedFrames() + framesOf(jumpMarginSeconds);
+}
+
+std::size_t SongPlayer::barAt(std::int64_t frame) const {
+    std::size_t bar = 0;
+    while (bar + 1 < plan_->bars.size() && plan_->frameAt(bar + 1) <= frame) ++bar;
+    return bar;
+}
+
+void SongPlayer::jumpToSection(std::int64_t section, bool atSectionEnd) {
+    queue_.sync([&] {
+        if (!engine_ || !plan_) throw Error(domain, SongPlayerError::idle, "Nothing is playing");
+        const auto sections = static_cast<std::int64_t>(plan_->song.entries.size());
+        if (section < 0 || section >= sections)
+            throw Error(domain, SongPlayerError::noSuchSection,
+                        "Section " + std::to_string(section) + " is out of range: the song has " +
+                            std::to_string(sections) + (sections == 1 ? " section" : " sections"));
+        const std::int64_t now = nowWithMargin();
+        if (plan_->bars.empty() || now >= plan_->frameAt(plan_->bars.size()))
+            throw Error(domain, SongPlayerError::idle, "Nothing is playing");
+        std::size_t jumpBar = barAt(now) + 1;
+        while (atSectionEnd && jumpBar < plan_->bars.size() &&
+               plan_->bars[jumpBar].section == plan_->bars[jumpBar - 1].section)
+            ++jumpBar;
+        vampSection_.reset();
+        replan(jumpBar, section, now);
+    });
+}
+
+void SongPlayer::setVamp(bool on) {
+    queue_.sync([&] {
+        if (!engine_ || !plan_) throw Error(domain, SongPlayerError::idle, "Nothing is playing");
+        const std::int64_t now = nowWithMargin();
+        if (!on) {
+            // A repeat already planned gives way to what follows the section.
+            if (vampSection_ && vampFrame_ > now) replan(1, *vampSection_ + 1, now);
+            vampSection_.reset();
+            return;
+        }
+        if (vampSection_) return;
+        std::size_t bar = barAt(now);
+        while (bar + 1 < plan_->bars.size() && plan_->bars[bar].section < 0) ++bar;  // the count-in leads into it
+        if (plan_->bars.empty() || plan_->bars[bar].section < 0) return;
+        vampSection_ = plan_->bars[bar].section;
+        vampFrame_ = now;
+        vampTick();
+    });
+}
+
+void SongPlayer::vampTick() {
+    const std::int64_t now = nowWithMargin();
+    if (!vampSection_ || now < vampFrame_) return;
+    // A new pass has begun: its end leads back to its start.
+    std::size_t jumpBar = barAt(now);
+    while (jumpBar < plan_->bars.size() && plan_->bars[jumpBar].section != *vampSection_) ++jumpBar;
+    while (jumpBar < plan_->bars.size() && plan_->bars[jumpBar].section == *vampSection_) ++jumpBar;
+    if (jumpBar == 0 || jumpBar >= plan_->bars.size() + 1) return;
+    replan(jumpBar, *vampSection_, now);
+    vampFrame_ = plan_->origin + framesOf(plan_->timeline.bars.start(1));
+}
+
+void SongPlayer::replan(std::size_t jumpBar, std::int64_t target, std::int64_t now) {
+    const Plan& old = *plan_;
+    const std::int64_t jump = old.frameAt(jumpBar);
+    const BarInfo cue = old.bars[jumpBar - 1];
+    const std::int64_t cueStart = old.frameAt(jumpBar - 1);
+    const bool speak = cueStart >= now;
+    const bool end = target >= static_cast<std::int64_t>(old.song.entries.size());
+
+    // The bar before the target, then the song from the target on: laid out as a song that starts at its
+    // second section, the cue bar is the bar its timeline begins with.
+    SongSettings song = old.song;
+    song.entries = {MapEntry{"", 1, cue.tempo, cue.beatsPerBar}};
+    auto plan = std::make_unique<Plan>(Plan{old.song, old.format, {cue}, {}, 0, {}, 0, nullptr});
+    const std::vector<BarInfo> all = songBars(old.song);
+    const auto first = static_cast<std::size_t>(std::find_if(all.begin(), all.end(), [&](const BarInfo& bar) {
+                                                    return bar.section == target;
+                                                }) - all.begin());
+    if (!end) {
+        song.entries.insert(song.entries.end(), old.song.entries.begin() + target, old.song.entries.end());
+        plan->bars.insert(plan->bars.end(), all.begin() + static_cast<std::ptrdiff_t>(first), all.end());
+    }
+    if (song.padChords) {
+        const std::vector<std::string>& chart = *old.song.padChords;
+        const auto symbol = [&](std::int64_t bar) {
+            return bar >= 0 && bar < static_cast<std::int64_t>(chart.size()) ? chart[bar] : std::string();
+        };
+        std::vector<std::string> played{symbol(cue.songBar)};
+        for (std::size_t bar = first; bar < all.size(); ++bar) played.push_back(symbol(static_cast<std::int64_t>(bar)));
+        song.padChords = std::move(played);
+    }
+    // A count-in bar takes the cue bar's own cue and count, which the cut then drops; at the end there is no
+    // cut, and only "End" is kept.
+    song.countInBars = end ? 0 : 1;
+    song.startSection = 1;
+    plan->timeline = buildTimeline(song.beatsPerBar, song.countInBars, song.entries, 1, song.tempo);
+    const std::int64_t lead = framesOf(plan->timeline.bars.start(1));  // the cue bar
+    plan->origin = jump - lead;
+
+    // What the cue bar already holds stays, but for the cue of the section that was to follow.
+    TimelineResult kept = plan->timeline;
+    std::erase_if(kept.events, [&](const TimelineEvent& event) {
+        const std::int64_t at = plan->origin + framesOf(event.time);
+        if (end) return !(event.kind.isGuide() && event.kind.label() == "End" && speak);
+        return at < jump && !(event.kind.isGuide() && speak);
+    });
+    const std::int64_t guideFrom = speak ? cueStart : now;
+    clickPlayer_->cutFrom(jump);
+    guidePlayer_->cutFrom(guideFrom);
+    // What plays up to the jump goes on being fed; a plan whose own sound has not begun gives way whole.
+    const bool begun = jump > old.start;
+    const std::shared_ptr<Feed> playing = begun ? old.feed : old.previous;
+    for (const auto& before : {old.feed, old.previous}) {
+        if (!before) continue;
+        before->until = std::min(before->until, jump);
+        before->guideUntil = std::min(before->guideUntil, guideFrom);
+    }
+    plan->start = jump;
+    plan->previous = playing;
+    auto feed = std::make_shared<Feed>(Feed{clickPlayer_, guidePlayer_, padPlayer_,
+                                            plannedSounds(kept, song, old.format, log_), 0, nullptr, 0, 0});
+    for (Sound& sound : feed->sounds) sound.at += plan->origin;
+    feed->origin = plan->origin;
+
+    // The pad crosses from the old chart to the new one over a moment after the bar line (or, at the end,
+    // rings out as it would have).
+    if (playing && playing->padStream && padPlayer_->isPlaying()) {
+        padPlayer_->cutFrom(jump);
+        const std::optional<int> key = parseKey(*song.padKey);
+        if (!end)
+            feed->padStream = !song.padChords || !key
+                                  ? PadPlayer::PadStream::drone(*song.padKey, plan->timeline.bars.length(0),
+                                                                plan->timeline.totalDuration, old.format, song.padChannels)
+                                  : PadPlayer::PadStream::chart(*song.padKey, plan->timeline.bars,
+                                                                plan->timeline.totalDuration, old.format,
+                                                                song.padChannels, 0, playedChords(song, *key, 0));
+        // Until the new pad's own windows line up again; at the end, as long as a stop's fade.
+        constexpr std::uint32_t align = PadPlayer::PadStream::windowAlignment;
+        const auto cross = static_cast<std::uint32_t>(end ? framesOf(fadeSeconds) : align + (align - lead % align) % align);
+        const auto from = static_cast<std::uint32_t>(std::max<std::int64_t>(jump - playing->origin, 0));
+        const std::vector<float> before = padSamples(*playing->padStream, from, cross, song.padChannels);
+        const std::vector<float> after = feed->padStream ? padSamples(*feed->padStream, static_cast<std::uint32_t>(lead),
+                                                                      cross, song.padChannels)
+                                                         : std::vector<float>(cross);
+        if (auto mixed = PcmBuffer::make(old.format, cross)) {
+            mixed->setFrameLength(cross);
+            if (float* out = mixed->writableSharedChannels(song.padChannels)) {
+                for (std::uint32_t i = 0; i < cross; ++i) {
+                    const float rise = static_cast<float>(i) / static_cast<float>(cross);
+                    out[i] = before[i] * (1.0f - rise) + after[i] * rise;
+                }
+                padPlayer_->scheduleBuffer(std::move(mixed), jump);
+            }
+        }
+        feed->nextPadFrame = static_cast<std::uint32_t>(lead) + cross;
+    }
+    plan->feed = feed;
+    plan_ = std::move(plan);
+    feedSounds(*clickPlayer_, *guidePlayer_, *feed);
+    if (feed->padStream && !feedPad(*padPlayer_, *feed)) feed->padStream.reset();
+    keepFeeding(feed);
+
+    // The song now ends where this plan does.
+    cancelAutoStop();
+    const std::int64_t songEnd = plan_->frameAt(plan_->bars.size());
+    armAutoStop(engine_, static_cast<double>(songEnd - clickPlayer_->playedFrames()) / engineSampleRate);
+}
+
 void SongPlayer::setLevels(const LevelChange& change) {
     checkLevels(change);
     queue_.sync([&] {
@@ -449,6 +696,8 @@ void SongPlayer::cancelAutoStop() {
 
 void SongPlayer::stopPlayback() {
     cancelAutoStop();
+    plan_.reset();
+    vampSection_.reset();
     for (const auto& engine : fadingOutEngines_) engine->stop();
     fadingOutEngines_.clear();
 

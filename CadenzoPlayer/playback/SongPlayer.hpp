@@ -36,8 +36,10 @@ enum class SongPlayerError : int {
     // lostDeviceText: the device went away while the song played (raised by
     // those who wait for the song, such as the song test).
     deviceLost = 6,
-    // "Nothing is playing": a level change with no song to change.
+    // "Nothing is playing": a level change, jump or vamp with no song to change.
     idle = 7,
+    // A jump to a section the song does not have.
+    noSuchSection = 8,
 };
 
 // Plays one song at a time: click, guide cues and pad, each on its own
@@ -81,6 +83,20 @@ public:
     // waits. A level above maxLevelDb is refused as unplayable, a change with
     // no song playing as idle.
     void setLevels(const LevelChange& change);
+
+    // Moves the playing song to `section` (from 0) at its next bar line, or at
+    // the end of the section playing, on the grid: the bars before it play
+    // out, the target's cue and count are spoken in the bar before it when
+    // that bar has not begun, and the pad follows the target's chart. Ends a
+    // vamp. Runs on the player's queue; the caller waits. Throws idle, or
+    // noSuchSection.
+    void jumpToSection(std::int64_t section, bool atSectionEnd);
+    // Repeats the section playing at the end of each pass while on; turned
+    // off, the pass playing ends and the song goes on. Throws idle.
+    void setVamp(bool on);
+    // A jump is planned this far ahead of what the device has played, so
+    // that the nodes have it before it is due.
+    static constexpr double jumpMarginSeconds = 0.1;
 
     // A level in dB as a factor on the samples: at or below silentLevelDb, 0.
     static float levelGain(double dB);
@@ -132,6 +148,11 @@ private:
     struct Nodes;
     struct Feed;
     struct Layout;
+    struct Plan;
+    std::int64_t nowWithMargin() const;
+    std::size_t barAt(std::int64_t frame) const;
+    void replan(std::size_t jumpBar, std::int64_t target, std::int64_t now);
+    void vampTick();
     Layout layOut(const SongSettings& song);
     std::shared_ptr<Feed> startNodes(const SongSettings& song, const Nodes& nodes, AudioEngine& engine,
                                      const Layout& layout, const std::function<void()>& checkNotStopped);
@@ -158,6 +179,10 @@ private:
     std::function<void(const std::string&)> deviceLost_;
     std::optional<std::string> lostDeviceUid_;  // of the current song
     std::atomic<std::uint64_t> stopRequests_{0};
+    // The playing song as planned on its nodes' timeline, and its vamp.
+    std::unique_ptr<Plan> plan_;
+    std::optional<std::int64_t> vampSection_;
+    std::int64_t vampFrame_ = 0;  // where the last repeat begins
     // Last, so that it goes first: its thread ends before the fields its
     // tasks use are released.
     SerialQueue queue_;

@@ -126,6 +126,12 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
          R"({"ok":true,"type":"setGuideMuted","requestId":null})", ""},
         {true, R"({"type":"setLevels","levels":{"pad":-6}})",
          R"({"ok":false,"type":"setLevels","error":"Nothing is playing"})", ""},
+        {true, R"({"type":"setVamp","on":1})", R"({"ok":false,"type":"setVamp","error":"Nothing is playing"})", ""},
+        {false, R"({"type":"setVamp","on":"yes"})", R"({"ok":false,"type":"setVamp","error":"Missing on"})", ""},
+        {false, R"({"type":"jumpToSection","section":1.5})",
+         R"({"ok":false,"type":"jumpToSection","error":"Missing section"})", ""},
+        {false, R"({"type":"jumpToSection","section":0,"at":"now"})",
+         R"({"ok":false,"type":"jumpToSection","error":"at must be \"bar\" or \"section\""})", ""},
         {false, R"({"type":"ListDevices","requestId":[1]})",
          R"({"ok":false,"error":"Unknown message type: ListDevices","requestId":[1]})", ""},
         // The device is found by uid, else by name fragment (case matters), before the entries are looked at.
@@ -162,6 +168,8 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
         // The song before stops as this one takes over; channel 5 lies beyond the four asked for.
         {true, song + R"("click":[5,1],"totalChannels":4})", R"({"ok":true,"type":"playSong","totalDuration":2.0})",
          "Stage:1 "},
+        // The song plays on: a jump to the section it is in (in its last bar: at the next bar line) repeats it.
+        {true, R"({"type":"jumpToSection","section":0})", R"({"ok":true,"type":"jumpToSection"})", "Stage:1 "},
     };
     gate.set_value();
     for (const auto& [later, request, reply, sound] : cases) {

@@ -5,6 +5,7 @@
 #include "CadenzoPlayer/sources/GuideSounds.hpp"
 #include "CadenzoPlayer/sources/PadPlayer.hpp"
 #include "CadenzoPlayer/timeline/Timeline.hpp"
+#include "ErrorText.hpp"
 #include "Eventually.hpp"
 #include "VirtualDeviceFixture.hpp"
 
@@ -206,6 +207,55 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
     EXPECT_FALSE(player->state().padPlayer->isPlaying());
     play(Song{.padKey = "C"});  // no pad channels: no pad
     EXPECT_FALSE(player->state().padPlayer->isPlaying());
+}
+
+TEST_F(SongPlayerTest, JumpsAndVampsPlayOnTheGridAsTheSongWrittenThatWayWould) {
+    // At 240 bpm a bar is a second. Each case: the song, what is done 2.3 s in and 4.3 s in, and the song that
+    // sounds the same, click for click and cue for cue.
+    const std::function<void()> jumpToOut = [&] { player->jumpToSection(3, true); },
+                                vampOn = [&] { player->setVamp(true); }, vampOff = [&] { player->setVamp(false); },
+                                nothing = [] {};
+    const std::tuple<const char*, std::function<void()>, std::function<void()>, const char*> cases[] = {
+        {"In:1,V:2,Ch:2,Out:1", jumpToOut, nothing, "In:1,V:2,Out:1"},
+        // Further ahead than the song is handed to the nodes.
+        {"In:1,V:7,Ch:2,Out:1", jumpToOut, nothing, "In:1,V:7,Out:1"},
+        {"In:1,V:2,Out:1", vampOn, vampOff, "In:1,V:2,V:2,Out:1"},
+    };
+    const auto record = [&](const char* map, const std::function<void()>& at2, const std::function<void()>& at4,
+                            double& total) {
+        const double length = play(Song{.tempo = 240, .countInBars = 1, .entries = parseSections(map), .padKey = "C",
+                                       .pad = {2}, .padChords = Chords{{"1", "4", "5", "6-", "2-", "4", "5"}}});
+        if (total == 0) total = length;
+        auto recorded = playSeconds(2.3);
+        at2();
+        for (const double seconds : {2.0, total - 3.3}) {
+            const auto more = playSeconds(seconds);
+            for (std::size_t c = 0; c < channels; ++c) recorded[c].insert(recorded[c].end(), more[c].begin(), more[c].end());
+            if (seconds == 2.0) at4();
+        }
+        player->stop();
+        return recorded;
+    };
+    for (const auto& [map, at2, at4, written] : cases) {
+        double total = 0;
+        const auto expected = record(written, nothing, nothing, total), played = record(map, at2, at4, total);
+        EXPECT_EQ(played[4], expected[4]) << map << ": click";
+        // Cues land within a frame of the written song's (its times are sums over other bars).
+        float apart = 1;
+        for (const int shift : {-1, 0, 1}) {
+            float most = 0;
+            for (std::size_t i = 1; i + 1 < played[6].size(); ++i) most = std::max(most, std::abs(played[6][i] - expected[6][i + shift]));
+            apart = std::min(apart, most);
+        }
+        EXPECT_LT(apart, 1e-6f) << map << ": cues";
+        float step = 0;  // the pad crosses to its new chart without a click
+        for (std::size_t i = 1; i < played[2].size(); ++i) step = std::max(step, std::abs(played[2][i] - played[2][i - 1]));
+        EXPECT_LT(step, 0.02f) << map << ": pad";
+    }
+    EXPECT_EQ(errorText([&] { player->jumpToSection(0, false); }), "SongPlayer 7: Nothing is playing");
+    play(Song{.entries = parseSections("A:4")});
+    EXPECT_EQ(errorText([&] { player->jumpToSection(1, false); }),
+              "SongPlayer 8: Section 1 is out of range: the song has 1 section");
 }
 
 TEST_F(SongPlayerTest, StopCutsClicksAndCuesAndFadesThePadOutInThirtySteps) {
