@@ -1,6 +1,7 @@
 import { toZeroBased } from './sections.js';
 import { chartSymbols } from './chords.js';
 import { effectiveChannelCount } from './checks.js';
+import { sectionForFile } from './setlist.js';
 
 // ---- Requests ------------------------------------------------------------------------------------------
 
@@ -18,7 +19,7 @@ export function playSongRequest(requestId, song, rig, device) {
         type: 'playSong',
         requestId,
         deviceUid: rig.deviceUid,
-        entries: song.sections.map((section) => ({ label: section.label, bars: section.bars })),
+        entries: song.sections.map(sectionForFile),
         click: toZeroBased(rig.click),
         guide: toZeroBased(rig.guide),
         pad: toZeroBased(rig.pad),

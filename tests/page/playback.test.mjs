@@ -55,6 +55,15 @@ test('odd bars: sections of zero or fewer take one bar; odd metres count their b
     assert.equal(round(plan.totalDuration), 9.6);
     const seven = L.planPlayback(song({ beatsPerBar: 7, tempo: 140, countInBars: 0 }));
     assert.equal(where(seven, (60 / 140) * 9 + 0.01), 'In 2/2 beat 3');
+    // A section's own tempo and metre; the count-in takes the first section's, a cut the bar before.
+    const own = song({ sections: [{ label: 'A', bars: 1, tempo: 60, beatsPerBar: 3 }, { label: 'B', bars: 2 }],
+        tempo: 120, countInBars: 1 });
+    const mixed = L.planPlayback(own);
+    const table = [[2, 'count-in 1/1 beat 3'], [3, 'A 1/1 beat 1'], [5.5, 'A 1/1 beat 3'], [6, 'B 1/2 beat 1'],
+        [8.5, 'B 2/2 beat 2'], [10, 'ended']];
+    for (const [t, expected] of table) assert.equal(where(mixed, t), expected, `at ${t} s`);
+    const fromB = L.planPlayback({ ...own, startSection: 1 });
+    assert.deepEqual([fromB.totalDuration, fromB.startBar, where(fromB, 0)], [7, 0, 'A 1/1 beat 1']);
 });
 
 test('songs that cannot be laid out give no plan instead of hanging; the clock shows minutes and seconds', () => {

@@ -55,8 +55,8 @@ test('a chart splits into one symbol per bar; % repeats the bar before', () => {
 
 const setList = () => [
     { ...L.newSong('Hold On'), tempo: 132, padKey: 'Bb', chart: '1 4 | 5 6-', startSection: 2 },
-    { ...L.newSong('Slow One'), sections: [{ label: 'Intro 2', bars: 2 }, { label: 'V', bars: 8 }], beatsPerBar: 6,
-        countInBars: 1 },
+    { ...L.newSong('Slow One'), sections: [{ label: 'Intro 2', bars: 2, tempo: 70 }, { label: 'V', bars: 8, beatsPerBar: 3 }],
+        beatsPerBar: 6, countInBars: 1 },
 ];
 const file = (data) => JSON.stringify({ format: 'cadenzo-setlist', version: 1, ...data });
 
@@ -79,7 +79,7 @@ test('a file that is not a set list, or has one bad song, is refused whole with 
         [withSecond({ tempo: '120' }), song2('tempo')], [withSecond({ title: 7 }), song2('title')],
         [section({ label: 'V', bars: 2.5 }), song2('section 1')], [section({ label: 'V' }), song2('section 1')],
         [section({ label: 'V', bars: 4 }, 'Ch:4'), song2('section 2')], [section({ label: 'V', bars: 1000 }), tooLong],
-        [section({ label: 'V', bars: -1000 }), tooLong], [section({ label: 'x'.repeat(41), bars: 4 }), tooLong],
+        [section({ label: 'V', bars: -1000 }), tooLong], [section({ label: 'V', bars: 4, tempo: 500 }), song2('section 1 with a bad')], [section({ label: 'x'.repeat(41), bars: 4 }), tooLong],
         [withSecond({ sections: null }), song2('no sections')], [withSecond({ beatsPerBar: 0 }), song2('beatsPerBar')],
         [withSecond({ countInBars: 1.5 }), song2('countInBars')], [withSecond({ padKey: 'H' }), song2('pad key')],
         [withSecond({ padKey: 'Am' }), song2('pad key')], [withSecond({ chart: ['1', '4'] }), song2('chord chart')]];
