@@ -50,7 +50,13 @@ test('a chart splits into one symbol per bar; % repeats the bar before', () => {
     const symbols = L.splitChart(' 1 4 |5\n\n6-  %  | %');
     assert.deepEqual(symbols.map((s) => s.symbol).join(), '1,4,5,6-,6-,6-');
     assert.deepEqual(symbols.map((s) => s.typed).join(), '1,4,5,6-,%,%');
-    each([['1 % 4', ['1', '1', '4']], ['% 1', ['%', '1']], ['  | \n', null]], (text) => L.chartSymbols(text));
+    each([['1 % 4', ['1', '1', '4']], ['% 1', ['%', '1']], ['  | \n', null], ['1 [4\n 5/7]|% [] [6',
+        ['1', '[4 5/7]', '[4 5/7]', '[]', '[6']]], (text) => L.chartSymbols(text));
+});
+
+test('a song title as an export file name: no slash, no leading dot, at most 200 bytes', () => {
+    each([['Hold On', 'Hold On.wav'], ['AC/DC', 'AC-DC.wav'], ['..hidden', 'hidden.wav'], [' . ', 'Untitled.wav'],
+        ['a\tb', 'a b.wav'], ['é'.repeat(150), `${'é'.repeat(98)}.wav`]], L.exportFileName);
 });
 
 const setList = () => [
@@ -104,12 +110,13 @@ test('hand-written files: sections as text, defaults, tidied values, fields of l
 test('the library: fields of later versions kept, a routing per interface, an earlier page\'s storage taken over', () => {
     const system = { uid: 'jack:system', name: 'system', channels: 8 };
     const read = L.readLibrary({ version: 1, controls: { next: 'cc 64' }, selected: 1, songs: [{ title: 'A', tempo: 90,
-        sections: 'V:4', lights: 3 }], rig: { deviceUid: system.uid, devices: { [system.uid]: { click: [5], lamp: 1 } } } });
+        sections: 'V:4', lights: 3 }], rig: { deviceUid: system.uid, devices: { [system.uid]: { click: [5], lamp: 1, levels: { click: 9, pad: -41 } } } } });
     const rig = L.rigFromStored(read.rig);
     assert.deepEqual([read.selected, rig.deviceUid, rig.click, rig.guide], [0, system.uid, [5], [1, 2]]);
     const saved = L.makeLibrary(read.base, read.songs, 0, L.storeRig(read.rig, { ...rig, pad: [7] }));
     assert.deepEqual([saved.controls, saved.songs[0].lights, saved.rig.devices[system.uid]], [{ next: 'cc 64' }, 3,
-        { click: [5], guide: [1, 2], pad: [7], lamp: 1, deviceName: '', deviceChannels: 0, totalChannels: null }]);
+        { click: [5], guide: [1, 2], pad: [7], lamp: 1, deviceName: '', deviceChannels: 0, totalChannels: null,
+            levels: { click: 6, guide: 0, pad: -120 } }]);
     // An interface never used takes over the routing in use; going back brings back the one it had.
     const usb = L.switchRig(saved.rig, { ...rig, pad: [7] }, { uid: 'alsa:usb', name: 'USB', channels: 18 });
     assert.deepEqual([usb.deviceUid, usb.click, usb.pad, usb.deviceChannels], ['alsa:usb', [5], [7], 18]);
