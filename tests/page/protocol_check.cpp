@@ -19,19 +19,14 @@ json read(const std::string& line) {
     const auto device = [](const DeviceSelection& s) {
         return json::array({orNull(s.deviceUid), orNull(s.deviceNameContains)});
     };
-    const auto levels = [](const auto& l) { return json{{"click", orNull(l.click)}, {"guide", orNull(l.guide)},
-                                                         {"pad", orNull(l.pad)}}; };
     const auto playSong = [&](const PlaySongRequest& play) {
         const auto& song = play.song;
         json entries = play.hasEntries ? json::array() : json(nullptr);
-        for (const auto& entry : song.entries) {
-            entries.push_back(entry.label + ":" + std::to_string(entry.bars));
-            // Only a section's own tempo and metre: "V:2 at 120/3", "-" for the song's.
-            if (entry.tempo || entry.beatsPerBar)
-                entries.back() = entries.back().get<std::string>() + " at " +
-                                 (entry.tempo ? json(*entry.tempo).dump() : "-") + "/" +
-                                 (entry.beatsPerBar ? std::to_string(*entry.beatsPerBar) : "-");
-        }
+        // A section's own tempo and metre, "-" for the song's: "V:2 at 120/-".
+        for (const auto& e : song.entries)
+            entries.push_back(e.label + ":" + std::to_string(e.bars) +
+                              (e.tempo || e.beatsPerBar ? " at " + (e.tempo ? json(*e.tempo).dump() : "-") + "/" +
+                                  (e.beatsPerBar ? std::to_string(*e.beatsPerBar) : "-") : ""));
         const auto& l = song.levels;
         return json{{"device", device(play.selection)}, {"entries", entries}, {"click", song.clickChannels},
                     {"guide", song.guideChannels}, {"pad", song.padChannels}, {"padKey", orNull(song.padKey)},
@@ -51,7 +46,8 @@ json read(const std::string& line) {
     } else if (const auto* mute = std::get_if<SetGuideMutedRequest>(&request.kind)) {
         out["muted"] = mute->muted;
     } else if (const auto* change = std::get_if<SetLevelsRequest>(&request.kind)) {
-        out["levels"] = levels(change->levels);
+        const auto& l = change->levels;
+        out["levels"] = {{"click", orNull(l.click)}, {"guide", orNull(l.guide)}, {"pad", orNull(l.pad)}};
     } else if (const auto* save = std::get_if<SaveLibraryRequest>(&request.kind)) {
         out.update({{"library", orNull(save->library)}, {"tooDeep", save->tooDeep}});
     } else if (const auto* file = std::get_if<SaveFileRequest>(&request.kind)) {
