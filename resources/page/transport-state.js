@@ -133,7 +133,8 @@ export function createTransport() {
         endsAt() {
             const last = state.segments[state.segments.length - 1];
             if (!last || !state.plan.layout) return state.totalDuration;
-            if (last.loop) return Infinity;
+            // A vamp in the count-in has no section to repeat.
+            if (last.loop && sectionAt(state.plan.layout, last.songTime)) return Infinity;
             return last.at + (state.plan.offset + state.totalDuration - last.songTime);
         },
         // Clicking a section while playing: there at the next bar line, or at the end of the section playing.
