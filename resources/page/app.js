@@ -3,7 +3,8 @@ import * as L from './logic.js';
 
 // How long each request may wait for its reply (ms). A tone takes about 1.5 s, a song prepares its sounds first.
 export const TIMEOUTS = { listDevices: 5000, testTone: 12000, playSong: 20000, stopSong: 5000, setGuideMuted: 5000,
-    loadLibrary: 10000, saveLibrary: 10000, saveFile: 10000 };
+    loadLibrary: 10000, saveLibrary: 10000, saveFile: 10000, setLevels: 5000, jumpToSection: 5000, setVamp: 5000,
+    exportSong: 120000 };
 export const LOG_LIMIT = 300;
 export const TYPE_NAMES = {
     listDevices: 'List interfaces',
@@ -15,6 +16,10 @@ export const TYPE_NAMES = {
     loadLibrary: 'Read library',
     saveLibrary: 'Save library',
     saveFile: 'Save file',
+    setLevels: 'Levels',
+    jumpToSection: 'Jump',
+    setVamp: 'Vamp',
+    exportSong: 'Export WAV',
 };
 
 export const $ = (id) => document.getElementById(id);

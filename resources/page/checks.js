@@ -46,6 +46,11 @@ export function songProblems(song) {
             error(`${name}: bars must be a whole number up to ${LIMITS.bars}.`);
             return;
         }
+        if (section.tempo !== undefined && !(section.tempo >= LIMITS.tempo[0] && section.tempo <= LIMITS.tempo[1]))
+            error(`${name}: tempo must be between ${LIMITS.tempo[0]} and ${LIMITS.tempo[1]} bpm.`);
+        if (section.beatsPerBar !== undefined && !(Number.isInteger(section.beatsPerBar) &&
+            section.beatsPerBar >= LIMITS.beatsPerBar[0] && section.beatsPerBar <= LIMITS.beatsPerBar[1]))
+            error(`${name}: beats per bar must be a whole number from ${LIMITS.beatsPerBar.join(' to ')}.`);
         if (section.bars < 1) warning(`${name}: ${section.bars} bars plays as 1 bar.`);
         if (section.label.trim().length === 0) warning(`Section ${index + 1} has no name: its cue is a beep.`);
         total += Math.max(section.bars, 1);

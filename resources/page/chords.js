@@ -124,19 +124,26 @@ export function chordName(chord, keyName) {
     return names[chord.root] + qualityName(intervals) + bass;
 }
 
-// Chart text to one symbol per bar: blanks and bar lines separate, "%" repeats the bar before.
+// Chart text to one symbol per bar: blanks and bar lines separate, "%" repeats the bar before, and "[1 4]"
+// is one bar shared evenly by its chords (sent with single spaces between them).
 export function splitChart(text) {
     const symbols = [];
-    for (const token of String(text).split(/[\s|]+/)) {
-        if (token.length === 0) continue;
+    for (const token of String(text).match(/\[[^\]]*\]?|[^\s|[]+/g) || []) {
         if (token === '%') {
             const previous = symbols[symbols.length - 1];
             symbols.push({ typed: token, symbol: previous ? previous.symbol : null });
         } else {
-            symbols.push({ typed: token, symbol: token });
+            const shared = /^\[([^]*)\]$/.exec(token);
+            symbols.push({ typed: token, symbol: shared ? `[${shared[1].trim().split(/\s+/).join(' ')}]` : token });
         }
     }
     return symbols;
+}
+
+// The chords of one bar's symbol, in order; none for an empty "[]".
+export function barChords(symbol) {
+    const shared = /^\[(.*)\]$/.exec(symbol);
+    return shared ? shared[1].split(' ').filter((chord) => chord.length > 0) : [symbol];
 }
 
 // What the player receives as padChords (absent for a drone pad on the key alone).
@@ -158,7 +165,8 @@ export function chartBars(song, plan) {
         for (let b = 0; b < section.bars; b++) {
             const songBar = section.firstBar + b;
             const entry = symbols[songBar];
-            const chord = entry && entry.symbol !== null && key !== null ? parseChord(entry.symbol, key) : null;
+            const chords = entry && entry.symbol !== null ? barChords(entry.symbol) : [];
+            const readable = chords.length > 0 && chords.every((c) => parseChord(c, 0) !== null);
             bars.push({
                 songBar,
                 sectionIndex: section.index,
@@ -166,14 +174,9 @@ export function chartBars(song, plan) {
                 barInSection: b + 1,
                 typed: entry ? entry.typed : null,
                 symbol: entry ? entry.symbol : null,
-                status: !entry
-                    ? 'empty'
-                    : entry.symbol === null
-                      ? 'invalid'
-                      : parseChord(entry.symbol, 0) === null
-                        ? 'invalid'
-                        : 'ok',
-                name: chord ? chordName(chord, song.padKey) : null,
+                status: !entry ? 'empty' : readable ? 'ok' : 'invalid',
+                name: readable && key !== null
+                    ? chords.map((c) => chordName(parseChord(c, key), song.padKey)).join(' ') : null,
                 skipped: songBar < startBar,
             });
         }

@@ -81,7 +81,14 @@ export function applySectionsText() {
     };
     if (kept.length === 0) return refuse('Nothing readable in the sections text. Write them like In:2,V:4,Ch:4.');
     if (kept.length > L.LIMITS.sections) return refuse(`A song can have at most ${L.LIMITS.sections} sections.`);
-    song.sections = kept.map((entry) => ({ label: entry.label, bars: entry.bars }));
+    // The text holds no tempo or metre: a section keeps its own when one of that name was there.
+    const earlier = [...song.sections];
+    song.sections = kept.map((entry) => {
+        const at = earlier.findIndex((s) => s && s.label === entry.label);
+        const own = at < 0 ? {} : L.sectionOwnMetre(earlier[at]);
+        if (at >= 0) earlier[at] = null;
+        return { label: entry.label, bars: entry.bars, ...own };
+    });
     if (song.startSection >= song.sections.length) song.startSection = 0;
     const notes = [];
     if (parsed.skipped.length > 0) notes.push(`Not read: ${parsed.skipped.map((p) => `"${p}"`).join(', ')}.`);
@@ -200,6 +207,8 @@ export function renderSectionRows() {
             element('td', { className: 'idx', text: String(index + 1) }),
             element('td', {}, label),
             element('td', {}, bars),
+            element('td', {}, ownField(section, index, 'tempo', song.tempo)),
+            element('td', {}, ownField(section, index, 'beatsPerBar', song.beatsPerBar)),
             element('td', { className: 'when' }),
             element('td', { className: 'row-actions' }, [
                 element('button', {
@@ -228,6 +237,44 @@ export function renderSectionRows() {
         ]);
     });
     $('sectionRows').replaceChildren(...rows);
+}
+
+// A section's own tempo or beats per bar; empty takes the song's, shown as the placeholder.
+function ownField(section, index, name, songValue) {
+    const tempo = name === 'tempo';
+    const input = element('input', {
+        type: 'number',
+        className: 'own',
+        value: section[name] === undefined ? '' : String(section[name]),
+        placeholder: String(songValue),
+        min: String(L.LIMITS[name][0]),
+        max: String(L.LIMITS[name][1]),
+        step: tempo ? 'any' : '1',
+        'aria-label': `${tempo ? 'Tempo' : 'Beats per bar'} of section ${index + 1}`,
+    });
+    const fieldId = `${name}-${index}`;
+    input.addEventListener('input', () => {
+        const empty = input.value.trim() === '';
+        const value = tempo ? readNumber(input.value) : readStrictInteger(input.value);
+        if (empty || (value !== null && L.sectionOwnMetre({ [name]: value }))) {
+            app.fieldErrors.delete(fieldId);
+            input.removeAttribute('aria-invalid');
+            if (empty) delete section[name];
+            else section[name] = value;
+            songChanged();
+            return;
+        }
+        const what = tempo ? `tempo must be between ${L.LIMITS.tempo.join(' and ')} bpm`
+            : `beats per bar must be a whole number from ${L.LIMITS.beatsPerBar.join(' to ')}`;
+        app.fieldErrors.set(fieldId, `Section ${index + 1}: ${what}, or empty for the song's.`);
+        input.setAttribute('aria-invalid', 'true');
+        renderProblems();
+        renderTransport();
+    });
+    input.addEventListener('change', () => {
+        if (app.fieldErrors.delete(fieldId)) renderAll({ sections: true });
+    });
+    return input;
 }
 
 // When each section starts, from the first count-in beat.

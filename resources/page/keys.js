@@ -1,5 +1,5 @@
 import { $, app, nativeAudio, setStatus } from './app.js';
-import { stopSong, togglePlay, toggleGuide } from './transport.js';
+import { stopSong, togglePlay, toggleGuide, toggleVamp } from './transport.js';
 import { selectRelative } from './songs.js';
 import { tap } from './editor.js';
 
@@ -53,6 +53,9 @@ export function onKeyDown(event) {
         // Not also a jump to an option beginning with G in a focused select.
         event.preventDefault();
         toggleGuide();
+    } else if (event.key === 'v' || event.key === 'V') {
+        event.preventDefault();
+        toggleVamp();
     } else if (event.key === 't' || event.key === 'T') {
         event.preventDefault();
         tap();

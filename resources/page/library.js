@@ -6,13 +6,23 @@ import { isInteger, newSong, normalizeSong, songForFile, importSetList } from '.
 
 // The page's own value, kept in a file by the program: {"version", "songs", "selected", "rig"}. The rig holds the
 // chosen interface and a routing per interface: {"deviceUid", "devices": {uid: {deviceName, deviceChannels, click,
-// guide, pad, totalChannels}}}. Fields this page does not know, at any of these levels, are written back as read.
+// guide, pad, totalChannels, levels: {click, guide, pad} in dB}}}. Fields this page does not know, at any of these levels, are written back as read.
 export const LIBRARY_VERSION = 1;
 
 const isObject = (value) => value !== null && typeof value === 'object' && !Array.isArray(value);
 
+// Levels per source in dB on top of the sound as made; below the slider's lowest step a source is off.
+export const LEVELS = { min: -40, max: 6, off: -120 };
+
 export function defaultRig() {
-    return { deviceUid: null, deviceName: '', deviceChannels: 0, click: [1, 2], guide: [1, 2], pad: [], totalChannels: null };
+    return { deviceUid: null, deviceName: '', deviceChannels: 0, click: [1, 2], guide: [1, 2], pad: [], totalChannels: null,
+        levels: { click: 0, guide: 0, pad: 0 } };
+}
+
+// A stored level as the sliders can show it: above the top it is the top, below the bottom it is off.
+export function readLevel(value) {
+    if (typeof value !== 'number' || Number.isNaN(value)) return 0;
+    return value < LEVELS.min ? LEVELS.off : Math.min(value, LEVELS.max);
 }
 
 function channelList(value) {
@@ -27,6 +37,7 @@ export function readRouting(stored, deviceUid) {
     if (Number.isInteger(stored.deviceChannels) && stored.deviceChannels > 0) rig.deviceChannels = stored.deviceChannels;
     for (const name of ['click', 'guide', 'pad']) if (Array.isArray(stored[name])) rig[name] = channelList(stored[name]);
     if (Number.isInteger(stored.totalChannels) && stored.totalChannels >= 1) rig.totalChannels = stored.totalChannels;
+    if (isObject(stored.levels)) for (const name of ['click', 'guide', 'pad']) rig.levels[name] = readLevel(stored.levels[name]);
     return rig;
 }
 

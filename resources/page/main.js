@@ -2,9 +2,9 @@ import * as L from './logic.js';
 import { $, app, element, nativeAudio, selectedSong, setStatus, showAlert, hideAlert } from './app.js';
 import { loadLibrary, saveRig, flushOnUnload } from './store.js';
 import { handleResult, checkTimeouts } from './messages.js';
-import { listDevices } from './outputs.js';
-import { togglePlay, toggleGuide, tick } from './transport.js';
-import { songChanged, addSong, moveSong, deleteSong, transferMessage, openTransfer, importText, downloadSetList } from './songs.js';
+import { listDevices, wireLevels } from './outputs.js';
+import { togglePlay, toggleGuide, toggleVamp, tick } from './transport.js';
+import { songChanged, addSong, moveSong, deleteSong, transferMessage, openTransfer, importText, downloadSetList, exportSongs } from './songs.js';
 import { bindNumberField, readStrictInteger, readNumber, setTempo, tap, applySectionsText, addSection, renderSectionsHint } from './editor.js';
 import { renderAll } from './view.js';
 import { TABS, showTab, isTypingTarget, onKeyDown, onTabKey } from './keys.js';
@@ -21,6 +21,7 @@ export function fillKeyOptions() {
 export function wire() {
     $('playButton').addEventListener('click', togglePlay);
     $('guideButton').addEventListener('click', toggleGuide);
+    $('vampButton').addEventListener('click', toggleVamp);
     $('alertDismiss').addEventListener('click', hideAlert);
     $('deviceSummary').addEventListener('click', () => showTab('outputs'));
     $('newSong').addEventListener('click', () => addSong(L.newSong('New song')));
@@ -51,6 +52,8 @@ export function wire() {
         );
     });
     $('downloadFile').addEventListener('click', downloadSetList);
+    $('exportSong').addEventListener('click', () => exportSongs(false));
+    $('exportSetList').addEventListener('click', () => exportSongs(true));
     $('copyText').addEventListener('click', () => {
         $('transferText').select();
         const copied = navigator.clipboard
@@ -62,6 +65,7 @@ export function wire() {
         );
     });
     $('refreshDevices').addEventListener('click', listDevices);
+    wireLevels();
     $('clearLog').addEventListener('click', () => $('log').replaceChildren());
     for (const tab of TABS) $(`tab-${tab}`).addEventListener('click', () => showTab(tab));
     document.querySelector('.tabs').addEventListener('keydown', onTabKey);

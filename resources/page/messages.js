@@ -4,7 +4,7 @@ import { onDeviceLost, onDevicesListed, onToneResult } from './outputs.js';
 import { onPlayResult } from './transport.js';
 import { renderAll } from './view.js';
 import { onLibraryLoaded, onLibrarySaved } from './store.js';
-import { onFileSaved } from './songs.js';
+import { onFileSaved, onExported } from './songs.js';
 
 // ---- Messages to and from the audio engine -----------------------------------------------------------------
 
@@ -16,6 +16,8 @@ export const requestIds = {
     stop: () => requestIdFor('stopSong'),
     play: () => requestIdFor('playSong'),
     mute: () => requestIdFor('setGuideMuted'),
+    jump: () => requestIdFor('jumpToSection'),
+    vamp: () => requestIdFor('setVamp'),
 };
 
 export function describeRequest(request) {
@@ -29,6 +31,12 @@ export function describeRequest(request) {
             );
         case 'setGuideMuted':
             return request.muted ? 'cues off' : 'cues on';
+        case 'jumpToSection':
+            return `to section ${request.section + 1} at the ${request.at === 'bar' ? 'next bar' : 'section end'}`;
+        case 'setVamp':
+            return request.on ? 'on' : 'off';
+        case 'exportSong':
+            return request.fileName;
         default:
             return '';
     }
@@ -65,8 +73,12 @@ export function sendActions(actions, song) {
     for (const action of actions) {
         if (action.type === 'stopSong') post(L.stopSongRequest(action.requestId));
         else if (action.type === 'setGuideMuted') post(L.setGuideMutedRequest(action.requestId, action.muted));
-        else if (action.type === 'playSong')
-            post(L.playSongRequest(action.requestId, song, app.rig, currentDevice()));
+        else if (action.type === 'jumpToSection') post(L.jumpToSectionRequest(action.requestId, action.section, action.at));
+        else if (action.type === 'setVamp') post(L.setVampRequest(action.requestId, action.on));
+        else if (action.type === 'playSong') {
+            app.playingLevels = { ...app.rig.levels };
+            post(L.playSongRequest(action.requestId, song, app.rig, currentDevice(), action.guideMuted));
+        }
     }
 }
 
@@ -129,8 +141,18 @@ export function handleResult(result, local = false) {
         case 'saveFile':
             onFileSaved(result, local);
             break;
-        default:
+        case 'exportSong':
+            onExported(result, request, local);
+            break;
+        case 'jumpToSection':
+        case 'setVamp':
+            app.transport.controlReplied(result);
             if (result.ok !== true) showAlert(errorText(result, local));
+            break;
+        default:
+            // A level change that came just after the song's end changes nothing that matters.
+            if (result.ok !== true && !(request.type === 'setLevels' && result.error === 'Nothing is playing'))
+                showAlert(errorText(result, local));
     }
     renderAll();
 }
@@ -156,6 +178,8 @@ export function checkTimeouts() {
             const channel = app.toneChannels.get(request.id);
             if (app.tone && app.tone.requestId === request.id) app.tone = null;
             showAlert(`No answer to the test tone on output ${channel}. Is the audio engine still running?`);
+        } else if (request.type === 'exportSong') {
+            onExported({ ok: false, error: `no answer after ${TIMEOUTS.exportSong / 1000} s` }, request, true);
         } else if (request.type === 'loadLibrary') {
             onLibraryLoaded({ ok: false, error: 'no answer from the program' });
             renderAll({ editor: true });

@@ -2,6 +2,7 @@ import * as L from './logic.js';
 import { $, app, element, nativeAudio, currentDevice, deviceMissing, setStatus, showAlert, addLog } from './app.js';
 import { saveRig, chooseRig } from './store.js';
 import { requestIdFor, post, errorText } from './messages.js';
+import { sendLevels } from './transport.js';
 import { renderAll } from './view.js';
 
 // ---- Devices and the test tone ------------------------------------------------------------------------------
@@ -163,6 +164,7 @@ export function renderOutputs() {
     list.replaceChildren(...cards);
     $('refreshDevices').disabled = !nativeAudio() || app.tracker.pendingCount('listDevices') > 0;
     renderMatrix();
+    renderLevels();
 }
 
 export function renderMatrix() {
@@ -223,4 +225,36 @@ export function renderMatrix() {
           : nativeAudio()
             ? 'Choose a connected interface to test its outputs.'
             : '';
+}
+
+// ---- Levels ----------------------------------------------------------------------------------------------
+
+const SOURCES = ['click', 'guide', 'pad'];
+// The slider's step below the lowest level is "off".
+const sliderValue = (db) => (db < L.LEVELS.min ? L.LEVELS.min - 1 : db);
+
+export function levelText(db) {
+    if (db < L.LEVELS.min) return 'off';
+    return `${db > 0 ? '+' : db < 0 ? '−' : ''}${Math.abs(db)} dB`;
+}
+
+export function wireLevels() {
+    for (const name of SOURCES) {
+        const slider = $(`level-${name}`);
+        slider.addEventListener('input', () => {
+            const value = Number(slider.value);
+            // A new object: the stored routing of another interface may hold the one in use.
+            app.rig.levels = { ...app.rig.levels, [name]: value < L.LEVELS.min ? L.LEVELS.off : value };
+            $(`level-${name}-text`).textContent = levelText(app.rig.levels[name]);
+            saveRig();
+            sendLevels();
+        });
+    }
+}
+
+export function renderLevels() {
+    for (const name of SOURCES) {
+        $(`level-${name}`).value = String(sliderValue(app.rig.levels[name]));
+        $(`level-${name}-text`).textContent = levelText(app.rig.levels[name]);
+    }
 }

@@ -1,6 +1,7 @@
 import { toZeroBased } from './sections.js';
 import { chartSymbols } from './chords.js';
 import { effectiveChannelCount } from './checks.js';
+import { sectionForFile } from './setlist.js';
 
 // ---- Requests ------------------------------------------------------------------------------------------
 
@@ -13,12 +14,13 @@ export function testToneRequest(requestId, deviceUid, channel, channelCount) {
     return { type: 'testTone', requestId, deviceUid, channels: [channel - 1], channelCount };
 }
 
-export function playSongRequest(requestId, song, rig, device) {
+// `guideMuted`: the cues start muted, so that not one of them sounds.
+export function playSongRequest(requestId, song, rig, device, guideMuted = false) {
     const request = {
         type: 'playSong',
         requestId,
         deviceUid: rig.deviceUid,
-        entries: song.sections.map((section) => ({ label: section.label, bars: section.bars })),
+        entries: song.sections.map(sectionForFile),
         click: toZeroBased(rig.click),
         guide: toZeroBased(rig.guide),
         pad: toZeroBased(rig.pad),
@@ -26,6 +28,8 @@ export function playSongRequest(requestId, song, rig, device) {
         beatsPerBar: song.beatsPerBar,
         countInBars: song.countInBars,
         startSection: song.startSection,
+        guideMuted: Boolean(guideMuted),
+        levels: { ...rig.levels },
     };
     const total = effectiveChannelCount(rig, device);
     if (total >= 1) request.totalChannels = total;
@@ -35,6 +39,38 @@ export function playSongRequest(requestId, song, rig, device) {
         if (symbols) request.padChords = symbols;
     }
     return request;
+}
+
+export function setLevelsRequest(requestId, levels) {
+    return { type: 'setLevels', requestId, levels: { ...levels } };
+}
+
+// A song rendered to a WAV file: the whole song, cues audible, whatever start section it rehearses from.
+export function exportSongRequest(requestId, song, rig, fileName) {
+    const { deviceUid, guideMuted, ...fields } = playSongRequest(requestId, { ...song, startSection: 0 }, rig, null);
+    return { ...fields, type: 'exportSong', fileName };
+}
+
+// A song title as a file name the program takes: no slash or control character, no leading dot, at most
+// 200 bytes of UTF-8 with ".wav".
+export function exportFileName(title) {
+    const cleaned = String(title).replace(/[\u0000-\u001f\u007f]+/g, ' ').replaceAll('/', '-').replace(/^[\s.]+/, '')
+        .trim() || 'Untitled';
+    let name = '';
+    for (const character of cleaned) {
+        if (new TextEncoder().encode(`${name}${character}.wav`).length > 200) break;
+        name += character;
+    }
+    return `${name.trimEnd()}.wav`;
+}
+
+// Section counted from 0; `at` is "bar" (the next bar line) or "section" (the end of the one playing).
+export function jumpToSectionRequest(requestId, section, at) {
+    return { type: 'jumpToSection', requestId, section, at };
+}
+
+export function setVampRequest(requestId, on) {
+    return { type: 'setVamp', requestId, on: Boolean(on) };
 }
 
 export function loadLibraryRequest(requestId) {

@@ -50,60 +50,66 @@ export function labelTextProblem(label) {
 export const MAX_LAYOUT_BEATS = 200000;
 export const TIME_TOLERANCE = 1e-9;
 
-// Beat times are running sums of the beat length, as the player accumulates them, so that
-// section and bar boundaries fall exactly where the player puts its clicks.
+// A section's own tempo and metre, else the song's.
+export function sectionMetre(song, entry) {
+    const tempo = entry && entry.tempo !== undefined && entry.tempo !== null ? entry.tempo : song.tempo;
+    const beats =
+        entry && entry.beatsPerBar !== undefined && entry.beatsPerBar !== null ? entry.beatsPerBar : song.beatsPerBar;
+    return { tempo, beatsPerBar: beats, secondsPerBeat: 60.0 / tempo, barDuration: (60.0 / tempo) * beats };
+}
+
+// Beat times are running sums of each bar's beat length, as the player accumulates them, so that section and
+// bar boundaries fall exactly where the player puts its clicks. Each section plays at its own tempo and metre,
+// the count-in at the first section's.
 export function layoutSong(song) {
-    const beatsPerBar = song.beatsPerBar;
     const countInBars = song.countInBars;
     const sections = song.sections || [];
-    let totalBars = countInBars;
-    for (const entry of sections) totalBars += Math.max(entry.bars, 1);
-    if (
-        !(beatsPerBar >= 1) ||
-        !(countInBars >= 0) ||
-        !(song.tempo > 0) ||
-        !Number.isFinite(song.tempo) ||
-        !Number.isFinite(totalBars) ||
-        totalBars * beatsPerBar > MAX_LAYOUT_BEATS
-    ) {
-        return null;
-    }
-    const secondsPerBeat = 60.0 / song.tempo;
-    const barDuration = secondsPerBeat * beatsPerBar;
+    const metres = sections.map((entry) => sectionMetre(song, entry));
+    const countIn = metres[0] || sectionMetre(song, null);
+    let totalBeats = countInBars * countIn.beatsPerBar;
+    sections.forEach((entry, i) => (totalBeats += Math.max(entry.bars, 1) * metres[i].beatsPerBar));
+    const playable = (m) => Number.isInteger(m.beatsPerBar) && m.beatsPerBar >= 1 && m.tempo > 0 &&
+        Number.isFinite(m.tempo);
+    if (![countIn, ...metres].every(playable) || !(countInBars >= 0) || !(totalBeats <= MAX_LAYOUT_BEATS)) return null;
     const beatTimes = [];
+    // Per bar: its first beat, its beat count; bar 0 is the count-in's first.
+    const bars = [];
     let t = 0.0;
-    const playBar = () => {
-        for (let j = 0; j < beatsPerBar; j++) {
+    const playBar = (metre) => {
+        bars.push({ firstBeat: beatTimes.length, beats: metre.beatsPerBar, start: t });
+        for (let j = 0; j < metre.beatsPerBar; j++) {
             beatTimes.push(t);
-            t = secondsPerBeat + t;
+            t = metre.secondsPerBeat + t;
         }
     };
-    for (let b = 0; b < countInBars; b++) playBar();
+    for (let b = 0; b < countInBars; b++) playBar(countIn);
     const countInEnd = t;
     const laidOut = [];
     let songBar = 0;
     sections.forEach((entry, index) => {
-        const bars = Math.max(entry.bars, 1);
+        const count = Math.max(entry.bars, 1);
         const startTime = t;
-        for (let b = 0; b < bars; b++) playBar();
-        laidOut.push({ index, label: entry.label, bars, firstBar: songBar, startTime, endTime: t });
-        songBar += bars;
+        for (let b = 0; b < count; b++) playBar(metres[index]);
+        laidOut.push({ index, label: entry.label, bars: count, firstBar: songBar, startTime, endTime: t,
+            barDuration: metres[index].barDuration, beatsPerBar: metres[index].beatsPerBar });
+        songBar += count;
     });
     return {
-        secondsPerBeat,
-        barDuration,
-        beatsPerBar,
+        secondsPerBeat: countIn.secondsPerBeat,
+        barDuration: countIn.barDuration,
+        beatsPerBar: countIn.beatsPerBar,
         countInBars,
         countInEnd,
         sections: laidOut,
         songBars: songBar,
         songEnd: t,
         beatTimes,
+        bars,
     };
 }
 
-// What the player will play: a start section from 1 to the last cuts the song one bar before
-// that section and drops the count-in; any other value plays everything with the count-in.
+// What the player will play: a start section from 1 to the last cuts the song at the last bar of the section
+// before it and drops the count-in; any other value plays everything with the count-in.
 export function planPlayback(song) {
     const count = (song.sections || []).length;
     const start = song.startSection;
@@ -115,8 +121,9 @@ export function planPlayback(song) {
     let startBar = 0;
     let totalDuration = layout.songEnd;
     if (cut) {
-        offset = Math.max(0.0, layout.sections[start].startTime - layout.barDuration);
-        startBar = Math.trunc((offset - layout.barDuration * effectiveCountIn) / layout.barDuration + 0.5);
+        const section = layout.sections[start];
+        offset = Math.max(0.0, section.startTime - layout.sections[start - 1].barDuration);
+        startBar = Math.max(0, section.firstBar - 1);
         totalDuration = layout.songEnd - offset;
     }
     return { layout, cut, startSection: cut ? start : 0, effectiveCountIn, offset, startBar, totalDuration };
@@ -138,9 +145,9 @@ export function lastBeatAtOrBefore(beatTimes, time) {
     return found;
 }
 
-// Where the song is `elapsed` seconds after playback started. `totalDuration` may come from the
-// player's reply; it decides when the song is over.
-export function positionAt(plan, elapsed, totalDuration = plan.totalDuration) {
+// Where the song is `elapsed` seconds after playback started. `totalDuration` may come from the player's reply;
+// it decides when the song is over. `songTime` is the time on the song's own layout, for a song that jumped.
+export function positionAt(plan, elapsed, totalDuration = plan.totalDuration, songTime = plan.offset + elapsed) {
     const layout = plan.layout;
     const base = {
         elapsed: Math.max(0, elapsed),
@@ -150,10 +157,12 @@ export function positionAt(plan, elapsed, totalDuration = plan.totalDuration) {
         songBars: layout.songBars,
     };
     if (elapsed >= totalDuration) return { ...base, phase: 'ended' };
-    const beatIndex = lastBeatAtOrBefore(layout.beatTimes, plan.offset + Math.max(0, elapsed));
+    const beatIndex = lastBeatAtOrBefore(layout.beatTimes, Math.max(songTime, 0));
     if (beatIndex < 0) return { ...base, phase: 'ended' };
-    const bar = Math.floor(beatIndex / layout.beatsPerBar);
-    const beat = beatIndex - bar * layout.beatsPerBar + 1;
+    let bar = layout.bars.findIndex((b) => b.firstBeat > beatIndex) - 1;
+    if (bar < 0) bar = layout.bars.length - 1;
+    const beat = beatIndex - layout.bars[bar].firstBeat + 1;
+    base.beatsPerBar = layout.bars[bar].beats;
     if (bar < plan.effectiveCountIn) {
         const next = layout.sections[0];
         return { ...base, phase: 'countIn', countInBar: bar + 1, beat, nextLabel: next ? next.label : null };

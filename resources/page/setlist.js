@@ -56,7 +56,9 @@ export function normalizeSong(raw) {
             return fail(`has a section ${i + 1} without a name and a whole number of bars`);
         }
         if (!sectionFits(section)) return fail(`has a section ${i + 1} that is too long`);
-        cleanSections.push({ label: section.label, bars: section.bars });
+        const own = sectionOwnMetre(section);
+        if (!own) return fail(`has a section ${i + 1} with a bad tempo or beats per bar`);
+        cleanSections.push({ label: section.label, bars: section.bars, ...own });
     }
     if (typeof raw.tempo !== 'number' || !(raw.tempo >= LIMITS.tempo[0] && raw.tempo <= LIMITS.tempo[1])) {
         return fail(`needs a tempo from ${LIMITS.tempo[0]} to ${LIMITS.tempo[1]} bpm`);
@@ -90,13 +92,37 @@ export function normalizeSong(raw) {
     return { ok: true, song };
 }
 
+// A section's own tempo and beats per bar, only those it has; null when one is out of range.
+export function sectionOwnMetre(section) {
+    const own = {};
+    const tempo = section.tempo;
+    if (tempo !== undefined && tempo !== null) {
+        if (typeof tempo !== 'number' || !(tempo >= LIMITS.tempo[0] && tempo <= LIMITS.tempo[1])) return null;
+        own.tempo = tempo;
+    }
+    const beats = section.beatsPerBar;
+    if (beats !== undefined && beats !== null) {
+        if (!isInteger(beats) || beats < LIMITS.beatsPerBar[0] || beats > LIMITS.beatsPerBar[1]) return null;
+        own.beatsPerBar = beats;
+    }
+    return own;
+}
+
 const SONG_FIELDS = ['title', 'sections', 'tempo', 'beatsPerBar', 'countInBars', 'startSection', 'padKey', 'chart'];
+
+// A section as the player and the library take it: tempo and metre only when it has its own.
+export function sectionForFile(section) {
+    const entry = { label: section.label, bars: section.bars };
+    if (Number.isFinite(section.tempo)) entry.tempo = section.tempo;
+    if (Number.isInteger(section.beatsPerBar)) entry.beatsPerBar = section.beatsPerBar;
+    return entry;
+}
 
 export function songForFile(song) {
     return {
         ...song.extra,
         title: song.title,
-        sections: song.sections.map((s) => ({ label: s.label, bars: s.bars })),
+        sections: song.sections.map(sectionForFile),
         tempo: song.tempo,
         beatsPerBar: song.beatsPerBar,
         countInBars: song.countInBars,

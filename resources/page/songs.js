@@ -1,5 +1,5 @@
 import * as L from './logic.js';
-import { $, app, element, nativeAudio, withId, setStatus } from './app.js';
+import { $, app, element, nativeAudio, withId, setStatus, selectedSong } from './app.js';
 import { saveSongs, store } from './store.js';
 import { requestIdFor, post } from './messages.js';
 import { renderAll } from './view.js';
@@ -164,4 +164,52 @@ export function downloadSetList() {
 export function onFileSaved(result, local) {
     if (result.ok === true) transferMessage(`Saved as ${result.path}`, 'good');
     else transferMessage(`The file was not saved: ${local ? result.error : L.describeError(result.error)}`, 'bad');
+}
+
+// ---- Export as WAV -------------------------------------------------------------------------------------------
+
+// One song at a time, in set list order: the program renders them one after another anyway.
+const exporting = { queue: [], lines: [], requestId: null };
+
+export function exportSongs(all) {
+    if (!nativeAudio()) {
+        transferMessage('Only CadenzoPlayer itself can export WAV files.', 'bad');
+        return;
+    }
+    if (exporting.queue.length > 0) return;
+    exporting.queue = all ? [...app.songs] : [selectedSong()];
+    exporting.lines = [];
+    exportNext();
+}
+
+function exportNext() {
+    const song = exporting.queue[0];
+    if (!song) return;
+    const problem = L.songProblems(song).find((p) => p.level === 'error');
+    if (problem) {
+        exporting.lines.push(`"${song.title}" was not exported: ${problem.text}`);
+        exporting.queue.shift();
+        exportNext();
+    } else {
+        exporting.requestId = requestIdFor('exportSong');
+        post(L.exportSongRequest(exporting.requestId, song, app.rig, L.exportFileName(song.title)));
+    }
+    showExports();
+}
+
+function showExports() {
+    const waiting = exporting.queue.length;
+    const lines = [...exporting.lines, ...(waiting > 0 ? [`Exporting "${exporting.queue[0].title}"… (${waiting} to go)`] : [])];
+    transferMessage(lines.join('\n'), exporting.lines.some((l) => !l.includes(' → ')) ? 'bad' : 'good');
+}
+
+export function onExported(result, request, local) {
+    // A late answer, after its song was given up.
+    if (request.id !== exporting.requestId) return;
+    exporting.requestId = null;
+    const song = exporting.queue.shift();
+    exporting.lines.push(result.ok === true ? `"${song.title}" → ${result.path}`
+        : `"${song.title}" was not exported: ${local ? result.error : L.describeError(result.error)}`);
+    exportNext();
+    showExports();
 }

@@ -1,7 +1,7 @@
 import * as L from './logic.js';
 import { $, app, element, nativeAudio, selectedSong, currentDevice, deviceMissing, setStatus, showAlert, hideAlert, addLog } from './app.js';
 import { saveSongs, store } from './store.js';
-import { requestIds, sendActions, errorText } from './messages.js';
+import { requestIds, requestIdFor, post, sendActions, errorText } from './messages.js';
 import { songMeta } from './songs.js';
 import { fieldProblems } from './editor.js';
 import { renderAll } from './view.js';
@@ -77,11 +77,32 @@ export function onPlayResult(result, request, local) {
             );
         }
         setStatus(`Playing "${app.playingSong.title}".`);
+        // Moved while the song was starting.
+        if (JSON.stringify(app.playingLevels) !== JSON.stringify(app.rig.levels)) sendLevels();
     } else if (wanted) {
         showAlert(`The song didn't start: ${errorText(result, local)}`);
     } else if (result.ok === true) {
         setStatus('A song that started after Stop was stopped again.');
     }
+}
+
+// Levels follow a dragged slider at most ten times a second; the last position always goes.
+const LEVELS_INTERVAL_MS = 100;
+let levelsTimer = null;
+let levelsSentAt = -Infinity;
+
+export function sendLevels() {
+    if (app.transport.state.phase !== 'playing' || levelsTimer !== null) return;
+    const wait = levelsSentAt + LEVELS_INTERVAL_MS - performance.now();
+    if (wait > 0) {
+        levelsTimer = setTimeout(() => {
+            levelsTimer = null;
+            sendLevels();
+        }, wait);
+        return;
+    }
+    levelsSentAt = performance.now();
+    post(L.setLevelsRequest(requestIdFor('setLevels'), app.rig.levels));
 }
 
 export function toggleGuide() {
@@ -94,19 +115,31 @@ export function toggleGuide() {
     renderTransport();
 }
 
-export function restartFrom(sectionIndex) {
-    const song =
-        app.transport.state.phase === 'stopped'
-            ? selectedSong()
-            : app.songs.find((s) => s.id === app.transport.state.songId);
-    if (!song) return;
+// Stopped, a section clicked is where Play starts; playing, the song goes there at the next bar line, or with
+// Shift at the end of the section playing, and the start section stays as it is.
+export function sectionClicked(sectionIndex, atSectionEnd) {
+    const phase = app.transport.state.phase;
+    if (phase === 'playing') {
+        const at = atSectionEnd ? 'section' : 'bar';
+        sendActions(app.transport.jump(requestIds, performance.now(), sectionIndex, at));
+        const name = L.sectionName(app.playingSong.sections[sectionIndex].label, sectionIndex);
+        setStatus(`To ${name} ${atSectionEnd ? 'when this section ends' : 'at the next bar'}.`);
+        return;
+    }
+    const song = selectedSong();
+    if (phase !== 'stopped' || !song) return;
     song.startSection = sectionIndex;
     saveSongs();
-    if (app.transport.state.phase !== 'stopped') {
-        stopSong();
-        startSong(song);
-    }
     renderAll();
+}
+
+export function toggleVamp() {
+    const state = app.transport.state;
+    if (state.phase !== 'playing') {
+        setStatus('Vamp repeats the section playing: start a song first.');
+        return;
+    }
+    sendActions(app.transport.setVamp(requestIds, performance.now(), !state.vamp));
 }
 
 export function tick() {
@@ -143,6 +176,9 @@ export function renderTransport() {
     $('nowMeta').textContent = shown ? songMeta(shown) : '';
     $('guideButton').setAttribute('aria-pressed', state.guideMuted ? 'true' : 'false');
     $('guideState').textContent = state.guideMuted ? 'Off' : 'On';
+    const vamping = phase === 'playing' && state.vamp;
+    $('vampButton').setAttribute('aria-pressed', vamping ? 'true' : 'false');
+    $('vampState').textContent = vamping ? 'On' : 'Off';
     renderStrip();
     renderPosition();
 }
@@ -180,7 +216,7 @@ export function renderStrip() {
                     title: 'Count-in: start from the beginning',
                     'aria-label': 'Start from the beginning, with the count-in',
                     dataset: { section: '-1' },
-                    onclick: () => restartFrom(0),
+                    onclick: (event) => sectionClicked(0, event.shiftKey),
                 },
                 [element('span', { className: 'fill' }), element('span', { className: 'text', text: 'Count' })],
             ),
@@ -198,11 +234,12 @@ export function renderStrip() {
                     type: 'button',
                     className: classes.join(' '),
                     style: `flex-grow: ${section.bars}`,
-                    title: `${name}: ${section.bars} bar${section.bars === 1 ? '' : 's'}. Click to start here.`,
+                    title: `${name}: ${section.bars} bar${section.bars === 1 ? '' : 's'}. Click to start here; while playing, to go ` +
+                        'there at the next bar (Shift: when the section ends).',
                     'aria-label': `Start at ${name}`,
                     'data-key': `strip-${section.index}`,
                     dataset: { section: String(section.index) },
-                    onclick: () => restartFrom(section.index),
+                    onclick: (event) => sectionClicked(section.index, event.shiftKey),
                 },
                 [element('span', { className: 'fill' }), element('span', { className: 'text', text: name })],
             ),
@@ -253,14 +290,15 @@ export function renderPosition(force = true) {
         return;
     }
     const elapsed = app.transport.elapsed(performance.now());
-    const position = L.positionAt(plan, elapsed, state.totalDuration);
+    const endsAt = app.transport.endsAt();
+    const position = L.positionAt(plan, elapsed, endsAt, app.transport.songTime(elapsed));
     // Every frame asks; the page changes only when the beat or the second does.
-    const shownAt = [position.phase, position.songBar, position.countInBar, position.beat, Math.floor(elapsed)];
+    const shownAt = [position.phase, position.songBar, position.countInBar, position.beat, Math.floor(elapsed), endsAt];
     if (!force && shownAt.join() === lastShownPosition) return;
     lastShownPosition = shownAt.join();
     const text = L.positionText(position);
     $('elapsed').textContent = L.formatClock(elapsed);
-    $('total').textContent = L.formatClock(state.totalDuration);
+    $('total').textContent = Number.isFinite(endsAt) ? L.formatClock(endsAt) : 'vamp';
     $('posTitle').textContent = text.title;
     $('posDetail').textContent = text.detail;
     const nextIndex = position.phase === 'countIn' ? 0 : position.sectionIndex + 1;

@@ -1,7 +1,7 @@
 // A stand-in for the native audio bridge, injected before the page's own scripts: it answers as the
 // program does, one result per request with its `requestId`, through the program's own delivery script;
-// a listing at once, a tone 1.5 s later, a song once it has started. Its song length is `totalDuration`,
-// not the page's own, so that the page is seen to take it from the reply.
+// a listing at once, a tone 1.5 s later, a song once it has started; jumps, vamps and levels while one plays.
+// Its song length is `totalDuration`, not the page's own, so that the page is seen to take it from the reply.
 //
 // The library file stands in local storage under its own key (kept between runs with page-probe's
 // --data-dir), and a warning for its next reading under another. Scenarios steer it through
@@ -21,6 +21,7 @@
         errors: {}, // by request type, for example { testTone: 'setSinkId equivalent failed: -10851' }
     };
     const received = [];
+    let sections = 0; // of the song playing
     const FILE = 'cadenzo.mock.library';
     const WARNING = 'cadenzo.mock.warning';
     const library = () => JSON.parse(localStorage.getItem(FILE));
@@ -33,8 +34,18 @@
         if (options.errors[type]) answer({ ok: false, type, error: options.errors[type] });
         else if (type === 'listDevices') answer({ ok: true, type, devices: options.devices.map((d) => ({ ...d })) });
         else if (type === 'testTone') answer({ ok: true, type }, options.toneDelay);
-        else if (type === 'playSong') answer({ ok: true, type, totalDuration: options.totalDuration },
-            options.playDelay);
+        else if (type === 'playSong') {
+            sections = body.entries.length;
+            answer({ ok: true, type, totalDuration: options.totalDuration }, options.playDelay);
+        } else if (type === 'stopSong') {
+            sections = 0;
+            answer({ ok: true, type });
+        } else if (['setLevels', 'setVamp', 'jumpToSection'].includes(type) && sections === 0)
+            answer({ ok: false, type, error: 'Nothing is playing' });
+        else if (type === 'jumpToSection' && !(body.section < sections))
+            answer({ ok: false, type, error: `Section ${body.section} is out of range: the song has ${sections} sections` });
+        else if (type === 'exportSong')
+            answer({ ok: true, type, path: `/home/u/Music/CadenzoPlayer/${body.fileName.replace(/(\.wav)?$/, '.wav')}` });
         else if (type === 'loadLibrary') {
             const warning = localStorage.getItem(WARNING);
             localStorage.removeItem(WARNING);

@@ -9,8 +9,8 @@ const song = (changes = {}) => ({ title: 'Default', sections: L.parseSections('I
     beatsPerBar: 4, countInBars: 2, startSection: 0, padKey: '', chart: '', ...changes });
 // Times are sums of beat lengths: compared to the microsecond.
 const round = (seconds) => Math.round(seconds * 1e6) / 1e6;
-const where = (plan, t) => {
-    const p = L.positionAt(plan, t);
+const where = (plan, t, transport) => {
+    const p = transport ? L.positionAt(plan, t, transport.endsAt(), transport.songTime(t)) : L.positionAt(plan, t);
     if (p.phase === 'countIn') return `count-in ${p.countInBar}/${p.countInBars} beat ${p.beat}`;
     return p.phase === 'section' ? `${p.label} ${p.barInSection}/${p.sectionBars} beat ${p.beat}` : p.phase;
 };
@@ -55,6 +55,15 @@ test('odd bars: sections of zero or fewer take one bar; odd metres count their b
     assert.equal(round(plan.totalDuration), 9.6);
     const seven = L.planPlayback(song({ beatsPerBar: 7, tempo: 140, countInBars: 0 }));
     assert.equal(where(seven, (60 / 140) * 9 + 0.01), 'In 2/2 beat 3');
+    // A section's own tempo and metre; the count-in takes the first section's, a cut the bar before.
+    const own = song({ sections: [{ label: 'A', bars: 1, tempo: 60, beatsPerBar: 3 }, { label: 'B', bars: 2 }],
+        tempo: 120, countInBars: 1 });
+    const mixed = L.planPlayback(own);
+    const table = [[2, 'count-in 1/1 beat 3'], [3, 'A 1/1 beat 1'], [5.5, 'A 1/1 beat 3'], [6, 'B 1/2 beat 1'],
+        [8.5, 'B 2/2 beat 2'], [10, 'ended']];
+    for (const [t, expected] of table) assert.equal(where(mixed, t), expected, `at ${t} s`);
+    const fromB = L.planPlayback({ ...own, startSection: 1 });
+    assert.deepEqual([fromB.totalDuration, fromB.startBar, where(fromB, 0)], [7, 0, 'A 1/1 beat 1']);
 });
 
 test('songs that cannot be laid out give no plan instead of hanging; the clock shows minutes and seconds', () => {
@@ -75,6 +84,8 @@ test('each chart symbol is placed on its song bar and section; bars before the s
     const bars = (text) => L.chartBars({ ...pad, chart: text }, L.planPlayback(pad));
     assert.deepEqual(bars('1').bars.map((b) => b.status), ['ok', 'empty', 'empty', 'empty', 'empty']);
     assert.deepEqual(bars('1 2 3 4 5 6 7').extra, ['6', '7']);
+    assert.deepEqual(bars('[1 4] [1 x] [] 1]').bars.map((b) => `${b.status} ${b.name}`),
+        ['ok G C', 'invalid null', 'invalid null', 'ok G', 'empty null']);
 });
 
 const rig = (changes = {}) => ({ deviceUid: 'alsa:hw:1', deviceName: 'Box', deviceChannels: 8, click: [1, 2],
@@ -139,7 +150,7 @@ test('a request that waited too long is given up, and its late reply is recognis
 function ids() {
     let n = 0;
     const make = (kind) => () => `${kind}-${++n}`;
-    return { stop: make('stop'), play: make('play'), mute: make('mute') };
+    return { stop: make('stop'), play: make('play'), mute: make('mute'), jump: make('jump'), vamp: make('vamp') };
 }
 const plan = { totalDuration: 30 };
 const reply = (transport, play, requestIds, fields = {}, at = 0) =>
@@ -184,16 +195,35 @@ test('a song waiting on a start cancelled by Stop goes out once that start is an
     assert.deepEqual(waiting((t, f) => (t.stop(requestIds), reply(t, f, requestIds))), ['stopSong', 'stopped']);
 });
 
-test('muted cues are muted again for the next song; unmuted, nothing is sent', () => {
+test('muted cues go out with the song; a mute changed while it starts follows its reply', () => {
     const transport = L.createTransport();
     const requestIds = ids();
-    const muted = (actions) => actions.map((a) => `${a.type}:${a.muted}`).join();
+    const muted = (actions) => actions.map((a) => `${a.type}:${a.muted ?? a.guideMuted}`).join();
     assert.equal(muted(transport.setGuideMuted(true, requestIds)), 'setGuideMuted:true');
-    const playNext = () => reply(transport, transport.play(requestIds, 0, plan, 1).pop(), requestIds);
-    assert.equal(muted(playNext()), 'setGuideMuted:true');
+    const play = transport.play(requestIds, 0, plan, 1).pop();
+    assert.deepEqual([muted([play]), muted(reply(transport, play, requestIds))], ['playSong:true', '']);
     transport.stop(requestIds);
+    const next = transport.play(requestIds, 0, plan, 1).pop();
     transport.setGuideMuted(false, requestIds);
-    assert.equal(muted(playNext()), '');
+    assert.equal(muted(reply(transport, next, requestIds)), 'setGuideMuted:false');
+});
+
+test('a jump lands on the next bar line or at the end of the section; a vamp repeats the section until off', () => {
+    const transport = L.createTransport();
+    const requestIds = ids();
+    const plan = L.planPlayback(song({ countInBars: 0 }));
+    reply(transport, transport.play(requestIds, 0, plan, 1).pop(), requestIds, { totalDuration: 28.8 });
+    const answer = (actions, ok = true) => transport.controlReplied({ ok, requestId: actions[0].requestId });
+    const at = (t) => where(plan, t, transport);
+    answer(transport.jump(requestIds, 1000, 3, 'bar'));
+    assert.deepEqual([at(2.39), at(2.4), round(transport.endsAt())], ['In 1/2 beat 4', 'Out 1/2 beat 1', 7.2]);
+    answer(transport.jump(requestIds, 3000, 1, 'section'));
+    answer(transport.jump(requestIds, 3000, 2, 'bar'), false);
+    assert.deepEqual([at(7.19), at(7.2), round(transport.endsAt())], ['Out 2/2 beat 4', 'V 1/4 beat 1', 31.2]);
+    answer(transport.setVamp(requestIds, 8000, true));
+    assert.deepEqual([at(16.8), transport.endsAt(), transport.state.vamp], ['V 1/4 beat 1', Infinity, true]);
+    answer(transport.setVamp(requestIds, 20000, false));
+    assert.deepEqual([at(26.4), round(transport.endsAt())], ['Ch 1/4 beat 1', 40.8]);
 });
 
 test("errors read as a musician's sentence with the program's text beside it", () => {

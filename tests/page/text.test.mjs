@@ -50,13 +50,19 @@ test('a chart splits into one symbol per bar; % repeats the bar before', () => {
     const symbols = L.splitChart(' 1 4 |5\n\n6-  %  | %');
     assert.deepEqual(symbols.map((s) => s.symbol).join(), '1,4,5,6-,6-,6-');
     assert.deepEqual(symbols.map((s) => s.typed).join(), '1,4,5,6-,%,%');
-    each([['1 % 4', ['1', '1', '4']], ['% 1', ['%', '1']], ['  | \n', null]], (text) => L.chartSymbols(text));
+    each([['1 % 4', ['1', '1', '4']], ['% 1', ['%', '1']], ['  | \n', null], ['1 [4\n 5/7]|% [] [6',
+        ['1', '[4 5/7]', '[4 5/7]', '[]', '[6']]], (text) => L.chartSymbols(text));
+});
+
+test('a song title as an export file name: no slash, no leading dot, at most 200 bytes', () => {
+    each([['Hold On', 'Hold On.wav'], ['AC/DC', 'AC-DC.wav'], ['..hidden', 'hidden.wav'], [' . ', 'Untitled.wav'],
+        ['a\tb', 'a b.wav'], ['é'.repeat(150), `${'é'.repeat(98)}.wav`]], L.exportFileName);
 });
 
 const setList = () => [
     { ...L.newSong('Hold On'), tempo: 132, padKey: 'Bb', chart: '1 4 | 5 6-', startSection: 2 },
-    { ...L.newSong('Slow One'), sections: [{ label: 'Intro 2', bars: 2 }, { label: 'V', bars: 8 }], beatsPerBar: 6,
-        countInBars: 1 },
+    { ...L.newSong('Slow One'), sections: [{ label: 'Intro 2', bars: 2, tempo: 70 }, { label: 'V', bars: 8, beatsPerBar: 3 }],
+        beatsPerBar: 6, countInBars: 1 },
 ];
 const file = (data) => JSON.stringify({ format: 'cadenzo-setlist', version: 1, ...data });
 
@@ -79,7 +85,7 @@ test('a file that is not a set list, or has one bad song, is refused whole with 
         [withSecond({ tempo: '120' }), song2('tempo')], [withSecond({ title: 7 }), song2('title')],
         [section({ label: 'V', bars: 2.5 }), song2('section 1')], [section({ label: 'V' }), song2('section 1')],
         [section({ label: 'V', bars: 4 }, 'Ch:4'), song2('section 2')], [section({ label: 'V', bars: 1000 }), tooLong],
-        [section({ label: 'V', bars: -1000 }), tooLong], [section({ label: 'x'.repeat(41), bars: 4 }), tooLong],
+        [section({ label: 'V', bars: -1000 }), tooLong], [section({ label: 'V', bars: 4, tempo: 500 }), song2('section 1 with a bad')], [section({ label: 'x'.repeat(41), bars: 4 }), tooLong],
         [withSecond({ sections: null }), song2('no sections')], [withSecond({ beatsPerBar: 0 }), song2('beatsPerBar')],
         [withSecond({ countInBars: 1.5 }), song2('countInBars')], [withSecond({ padKey: 'H' }), song2('pad key')],
         [withSecond({ padKey: 'Am' }), song2('pad key')], [withSecond({ chart: ['1', '4'] }), song2('chord chart')]];
@@ -104,12 +110,13 @@ test('hand-written files: sections as text, defaults, tidied values, fields of l
 test('the library: fields of later versions kept, a routing per interface, an earlier page\'s storage taken over', () => {
     const system = { uid: 'jack:system', name: 'system', channels: 8 };
     const read = L.readLibrary({ version: 1, controls: { next: 'cc 64' }, selected: 1, songs: [{ title: 'A', tempo: 90,
-        sections: 'V:4', lights: 3 }], rig: { deviceUid: system.uid, devices: { [system.uid]: { click: [5], lamp: 1 } } } });
+        sections: 'V:4', lights: 3 }], rig: { deviceUid: system.uid, devices: { [system.uid]: { click: [5], lamp: 1, levels: { click: 9, pad: -41 } } } } });
     const rig = L.rigFromStored(read.rig);
     assert.deepEqual([read.selected, rig.deviceUid, rig.click, rig.guide], [0, system.uid, [5], [1, 2]]);
     const saved = L.makeLibrary(read.base, read.songs, 0, L.storeRig(read.rig, { ...rig, pad: [7] }));
     assert.deepEqual([saved.controls, saved.songs[0].lights, saved.rig.devices[system.uid]], [{ next: 'cc 64' }, 3,
-        { click: [5], guide: [1, 2], pad: [7], lamp: 1, deviceName: '', deviceChannels: 0, totalChannels: null }]);
+        { click: [5], guide: [1, 2], pad: [7], lamp: 1, deviceName: '', deviceChannels: 0, totalChannels: null,
+            levels: { click: 6, guide: 0, pad: -120 } }]);
     // An interface never used takes over the routing in use; going back brings back the one it had.
     const usb = L.switchRig(saved.rig, { ...rig, pad: [7] }, { uid: 'alsa:usb', name: 'USB', channels: 18 });
     assert.deepEqual([usb.deviceUid, usb.click, usb.pad, usb.deviceChannels], ['alsa:usb', [5], [7], 18]);

@@ -16,6 +16,10 @@ run(async () => {
     const fields = { sectionsText: 'In:1,V:2', tempo: '240', countInBars: '1', padKey: 'G', padChart: '1 | 4 % | x' };
     for (const [id, value] of Object.entries(fields)) type(id, value);
     byLabel('Pad on output 3').click();
+    const slide = (input, value) => (input.value = value, input.dispatchEvent(new Event('input')));
+    slide(byLabel('Tempo of section 2'), '120');
+    slide($('level-pad'), '-41');
+    press('g');
 
     const received = mock.received.length;
     press(' ');
@@ -23,14 +27,19 @@ run(async () => {
     const [stop, { requestId, ...play }] = mock.received.slice(received);
     check(stop.type === 'stopSong', 'a first song stops whatever may still sound, then plays');
     check(sameData(play, { type: 'playSong', deviceUid: 'alsa:hw:CARD=USB,DEV=0', entries: [{ label: 'In', bars: 1 },
-        { label: 'V', bars: 2 }], click: [0, 1], guide: [0, 1], pad: [2], tempo: 240, beatsPerBar: 4, countInBars: 1,
-        startSection: 0, totalChannels: 18, padKey: 'G', padChords: ['1', '4', '4', 'x'] }), canonical(play));
+        { label: 'V', bars: 2, tempo: 120 }], click: [0, 1], guide: [0, 1], pad: [2], tempo: 240, beatsPerBar: 4,
+        countInBars: 1, startSection: 0, totalChannels: 18, padKey: 'G', padChords: ['1', '4', '4', 'x'],
+        guideMuted: true, levels: { click: 0, guide: 0, pad: -120 } }), canonical(play));
     check(typeof requestId === 'string' && requestId !== stop.requestId, 'each request has its own id');
 
     await until(() => phase() === 'playing', 'the reply starts the clock');
     check($('stateLabel').textContent === 'Playing' && $('playLabel').textContent === 'Stop', 'Playing, and Stop');
     check($('posTitle').textContent === 'Count-in' && $('total').textContent === '0:03', 'the count-in; the total');
-    check(/The engine plays 3\.50 s; this page expected 4\.00 s/.test($('log').textContent), 'a length that differs');
+    check(/The engine plays 3\.50 s; this page expected 6\.00 s/.test($('log').textContent), 'a length that differs');
+    // A dragged slider: at most ten changes a second, the last one always.
+    for (let db = -20; db <= 0; db++) slide($('level-click'), String(db));
+    await until(() => sentOfType('setLevels').at(-1)?.levels.click === 0, 'the last level goes');
+    check(sentOfType('setLevels').length <= 3 && sentOfType('setGuideMuted').length === 1, 'levels throttled, no mute');
     await until(() => $('posTitle').textContent === 'In', 'the first section follows the count-in bar');
     check($('posDetail').textContent === 'Bar 1 of 1', 'the bar within the section is shown');
     check(document.querySelector('#sectionStrip button.current').dataset.section === '0', 'the strip marks it');
@@ -60,6 +69,15 @@ run(async () => {
     delete mock.options.errors.playSong;
     press(' ');
     await until(() => phase() === 'playing', 'playing again');
+    // The strip jumps without a stop, at the next bar or (Shift) at the section's end; the start section stays.
+    const sent = mock.received.length;
+    $('sectionStrip').querySelector('[data-section="1"]').click();
+    $('sectionStrip').querySelector('[data-section="0"]').dispatchEvent(new MouseEvent('click', { shiftKey: true }));
+    press('v');
+    const bodies = mock.received.slice(sent).map(({ requestId: _, ...body }) => body);
+    check(sameData(bodies, [{ type: 'jumpToSection', section: 1, at: 'bar' }, { type: 'jumpToSection', section: 0,
+        at: 'section' }, { type: 'setVamp', on: true }]) && $('startSection').value === '0', canonical(bodies));
+    await until(() => $('vampButton').getAttribute('aria-pressed') === 'true', 'the vamp shows');
     mock.deliver({ type: 'deviceLost', deviceUid: 'alsa:hw:CARD=USB,DEV=0' });
     check(phase() === 'stopped' && $('alertText').textContent === 'The audio interface "Scarlett 18i20 USB" went ' +
         'away and the song stopped. Reconnect it or restart its audio server, then press Play.', $('alertText').textContent);

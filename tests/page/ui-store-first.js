@@ -23,9 +23,12 @@ run(async () => {
     type('songTitle', 'Opener');
     $('songUp').click();
     type('totalChannels', '12');
+    $('level-guide').value = '-6';
+    $('level-guide').dispatchEvent(new Event('input'));
     const titles = () => (mock.library()?.songs || []).map((song) => song.title).join('|');
-    await until(() => titles() === 'Opener|Encore' && mock.library().rig.devices['alsa:hw:CARD=USB,DEV=0']
-        .totalChannels === 12, `the changes reach the file (${titles()})`);
+    const routing = () => mock.library().rig.devices['alsa:hw:CARD=USB,DEV=0'];
+    await until(() => titles() === 'Opener|Encore' && routing().totalChannels === 12 && routing().levels.guide === -6,
+        `the changes reach the file (${titles()})`);
     check(sentOfType('saveLibrary').length - saves <= 2, `saves: ${sentOfType('saveLibrary').length - saves}`);
     localStorage.setItem('cadenzo.mock.warning', 'The library file could not be read; the backup of 20:15 was used.');
 });

@@ -8,7 +8,7 @@ run(async () => {
     check(/Scarlett 18i20 USB/.test($('deviceSummary').textContent), `interface: ${$('deviceSummary').textContent}`);
     const routed = (name, output) => byLabel(`${name} on output ${output}`).checked;
     check(routed('Pad', 5) && routed('Click', 1) && !routed('Click', 2) && !routed('Pad', 1), 'the routing is kept');
-    check($('totalChannels').value === '12', 'the outputs in use are remembered');
+    check($('totalChannels').value === '12' && $('level-guide-text').textContent === '−6 dB', 'outputs in use, levels');
     const titles = [...$('songs').querySelectorAll('.t')].map((t) => t.textContent).join('|');
     check(titles === 'Opener|Encore' && $('songTitle').value === 'Opener', `the set list and song: ${titles}`);
     press('PageDown');
@@ -22,6 +22,12 @@ run(async () => {
     const saved = JSON.parse(sentOfType('saveFile')[0].text);
     check(saved.songs.length === 2 && saved.rig.devices['alsa:hw:CARD=USB,DEV=0'].pad.join() === '5', 'with routing');
 
+    // Each song of the set list exported in turn, under its title, and where each went is said.
+    $('exportSetList').click();
+    await until(() => sentOfType('exportSong').length === 2 && /Encore.* → /.test($('transferMessage').textContent),
+        `both exported: ${$('transferMessage').textContent}`);
+    check(sentOfType('exportSong').map((b) => b.fileName).join() === 'Opener.wav,Encore.wav' && $('transferMessage')
+        .textContent.startsWith('"Opener" → /home/u/Music/CadenzoPlayer/Opener.wav\n'), $('transferMessage').textContent);
     const importing = (extra) => {
         $('transferText').value = JSON.stringify({ format: 'cadenzo-setlist', version: 1, ...extra,
             songs: [{ title: 'Imported', tempo: 77, sections: 'V:8' }] });
