@@ -21,9 +21,9 @@ constexpr double rate = 48000.0;
 const AudioFormat stereo{rate, 2};
 const std::vector<std::int64_t> bothChannels = {0, 1};
 
-std::vector<std::optional<PadChord>> chart(const std::vector<std::string>& symbols, int key = 0) {
-    std::vector<std::optional<PadChord>> chords;
-    for (const auto& symbol : symbols) chords.push_back(parseChord(symbol, key));
+std::vector<std::optional<BarChords>> chart(const std::vector<std::string>& symbols, int key = 0) {
+    std::vector<std::optional<BarChords>> chords;
+    for (const auto& symbol : symbols) chords.push_back(parseBar(symbol, key));
     return chords;
 }
 

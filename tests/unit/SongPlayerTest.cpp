@@ -38,9 +38,9 @@ struct Song {
 };
 
 // The chords of `symbols` in `key`, then bars without a chord up to `bars`.
-std::vector<std::optional<PadChord>> chart(const std::vector<std::string>& symbols, int key, std::size_t bars) {
-    std::vector<std::optional<PadChord>> chords;
-    for (const auto& symbol : symbols) chords.push_back(parseChord(symbol, key));
+std::vector<std::optional<BarChords>> chart(const std::vector<std::string>& symbols, int key, std::size_t bars) {
+    std::vector<std::optional<BarChords>> chords;
+    for (const auto& symbol : symbols) chords.push_back(parseBar(symbol, key));
     chords.resize(bars);
     return chords;
 }
