@@ -89,7 +89,7 @@ std::vector<Segment> buildPadSegments(int key, const BarGrid& bars, std::int64_t
 
     PadChord current = tonic;
     Voicing voicing = anchors;
-    if (countInBars < 1 && !chords.empty() && chords.front()) {
+    if (countInBars < 1 && !chords.empty() && chords.front() && !chords.front()->empty()) {
         current = chords.front()->front();
         voicing = voiceLead(current.tones, anchors, anchors);
     }
