@@ -150,4 +150,21 @@ std::optional<PadChord> parseChord(std::string_view symbol, int key) {
     return result;
 }
 
+std::optional<BarChords> parseBar(std::string_view item, int key) {
+    if (!item.starts_with('[')) {
+        auto chord = parseChord(item, key);
+        if (!chord) return std::nullopt;
+        return BarChords{std::move(*chord)};
+    }
+    if (item.size() < 2 || !item.ends_with(']')) return std::nullopt;
+    BarChords chords;
+    for (const std::string& symbol : splitNonEmpty(item.substr(1, item.size() - 2), ' ')) {
+        auto chord = symbol.find_first_of("[]") == std::string::npos ? parseChord(symbol, key) : std::nullopt;
+        if (!chord || chords.size() == maxChordsPerBar) return std::nullopt;
+        chords.push_back(std::move(*chord));
+    }
+    if (chords.empty()) return std::nullopt;
+    return chords;
+}
+
 } // namespace cadenzo

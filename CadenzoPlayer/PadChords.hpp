@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -27,5 +28,14 @@ std::optional<int> parseKey(std::string_view name);
 // A chord symbol in scale degrees ("1", "6-", "57", "4/5", "♭7") of the key
 // with pitch class `key`, or nothing when the symbol does not read as one.
 std::optional<PadChord> parseChord(std::string_view symbol, int key);
+
+// The chords of one bar of a chart, sharing it evenly in this order.
+using BarChords = std::vector<PadChord>;
+inline constexpr std::size_t maxChordsPerBar = 16;
+
+// A chart item: one chord symbol, or up to maxChordsPerBar of them in square
+// brackets, separated by spaces ("[1 4]"). Nothing when it does not read: an
+// unreadable symbol, brackets empty, nested or too full.
+std::optional<BarChords> parseBar(std::string_view item, int key);
 
 } // namespace cadenzo

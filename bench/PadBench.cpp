@@ -19,10 +19,10 @@ const cadenzo::AudioFormat format{48000.0, 16};
 constexpr std::array<std::int64_t, 2> padChannels = {6, 7};
 
 // A chord change on every bar after the count-in.
-std::vector<std::optional<cadenzo::PadChord>> everyBarChart(std::int64_t bars) {
+std::vector<std::optional<cadenzo::BarChords>> everyBarChart(std::int64_t bars) {
     const std::array<const char*, 8> cycle = {"1", "4", "5", "6-", "2-7", "57", "4maj7", "1/3"};
-    std::vector<std::optional<cadenzo::PadChord>> chords;
-    for (std::int64_t i = 0; i < bars; ++i) chords.push_back(cadenzo::parseChord(cycle[i % cycle.size()], 0));
+    std::vector<std::optional<cadenzo::BarChords>> chords;
+    for (std::int64_t i = 0; i < bars; ++i) chords.push_back(cadenzo::parseBar(cycle[i % cycle.size()], 0));
     return chords;
 }
 

@@ -41,7 +41,8 @@ Environment:
   GUIDE_CHANNEL=N[,N...] guide cue channels of the song test (default: 7)
   PAD_CHANNEL=N[,N...]   pad channels of the song test (default: none)
   PAD_KEY=KEY            key of the pad: C, F#, Bb, ... (default: none)
-  PAD_CHORDS=1,4,5,1     chord chart, one Nashville number per bar (default: none)
+  PAD_CHORDS=1,[4 5],1   chord chart, a Nashville number per bar, or several in
+                         brackets sharing it (default: none)
   GUIDE_MUTE_AT=SECONDS  mute the guide cues this long after the start (default: never)
   GUIDE_UNMUTE_AT=SECONDS  unmute them this long after the start (default: never)
   STOP_AT=SECONDS        stop the song test after this much of it (default: the end)

@@ -143,11 +143,11 @@ std::vector<SongPlayer::Sound> plannedSounds(const TimelineResult& timeline, con
     return sounds;
 }
 
-// One chord per played bar: the chart padded to the song's bars, then the
+// The chords of each played bar: the chart padded to the song's bars, then the
 // bars before the start section dropped.
-std::vector<std::optional<PadChord>> playedChords(const SongSettings& song, int key, std::int64_t startBar) {
-    std::vector<std::optional<PadChord>> chords;
-    for (const std::string& symbol : *song.padChords) chords.push_back(parseChord(symbol, key));
+std::vector<std::optional<BarChords>> playedChords(const SongSettings& song, int key, std::int64_t startBar) {
+    std::vector<std::optional<BarChords>> chords;
+    for (const std::string& item : *song.padChords) chords.push_back(parseBar(item, key));
     const auto bars = static_cast<std::size_t>(songBarCount(song.entries));
     if (chords.size() < bars) chords.resize(bars);
     const auto skipped = std::min(static_cast<std::size_t>(std::max<std::int64_t>(startBar, 0)), chords.size());

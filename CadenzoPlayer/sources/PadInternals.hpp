@@ -21,6 +21,7 @@ struct Segment {
     double startTime = 0.0;  // seconds from the buffer's start
     PadChord chord;
     Voicing voicing{};
+    std::size_t chordsInBar = 1;  // its crossfade is sized from its share of the bar
 
     friend bool operator==(const Segment&, const Segment&) = default;
 };
@@ -65,10 +66,11 @@ std::optional<std::uint32_t> padFrameCount(double duration, double sampleRate);
 Voicing voiceLead(std::span<const int> tones, const Voicing& previous, const Voicing& anchors);
 
 // The chord changes of a chart: one segment to start with (the first chord
-// when there is no count-in, the tonic otherwise) and one per bar whose chord
-// differs from the one sounding, on that bar's line. Absent chords sound as the tonic.
+// when there is no count-in, the tonic otherwise) and one per chord that
+// differs from the one sounding, where its share of its bar begins. Absent
+// bars sound as the tonic.
 std::vector<Segment> buildPadSegments(int key, const BarGrid& bars, std::int64_t countInBars,
-                                      std::span<const std::optional<PadChord>> chords);
+                                      std::span<const std::optional<BarChords>> chords);
 
 // One sample of a voicing (and optional slash bass) at time t, scaled by gain:
 // the reference that rendering follows.

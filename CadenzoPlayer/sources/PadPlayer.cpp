@@ -83,24 +83,29 @@ Voicing voiceLead(std::span<const int> tones, const Voicing& previous, const Voi
 }
 
 std::vector<Segment> buildPadSegments(int key, const BarGrid& bars, std::int64_t countInBars,
-                                      std::span<const std::optional<PadChord>> chords) {
+                                      std::span<const std::optional<BarChords>> chords) {
     const PadChord tonic = tonicChord(key);
     const Voicing anchors = anchorNotes(key);
 
     PadChord current = tonic;
     Voicing voicing = anchors;
-    if (countInBars < 1 && !chords.empty() && chords.front()) {
-        current = *chords.front();
+    if (countInBars < 1 && !chords.empty() && chords.front() && !chords.front()->empty()) {
+        current = chords.front()->front();
         voicing = voiceLead(current.tones, anchors, anchors);
     }
     std::vector<Segment> segments{Segment{0.0, current, voicing}};
 
+    const BarChords tonicBar{tonic};
     for (std::size_t i = 0; i < chords.size(); ++i) {
-        const PadChord& chord = chords[i] ? *chords[i] : tonic;
-        if (chord == current) continue;
-        voicing = voiceLead(chord.tones, voicing, anchors);
-        segments.push_back(Segment{bars.start(countInBars + static_cast<std::int64_t>(i)), chord, voicing});
-        current = chord;
+        const BarChords& parts = chords[i] ? *chords[i] : tonicBar;
+        const std::int64_t bar = countInBars + static_cast<std::int64_t>(i);
+        for (std::size_t p = 0; p < parts.size(); ++p) {
+            if (parts[p] == current) continue;
+            current = parts[p];
+            voicing = voiceLead(current.tones, voicing, anchors);
+            const double share = static_cast<double>(p) / static_cast<double>(parts.size());
+            segments.push_back(Segment{bars.start(bar) + bars.length(bar) * share, current, voicing, parts.size()});
+        }
     }
     return segments;
 }
@@ -139,7 +144,7 @@ std::unique_ptr<PadStream> PadStream::drone(std::string_view key, double seconds
 
 std::unique_ptr<PadStream> PadStream::chart(std::string_view key, const BarGrid& bars, double duration,
                                             const AudioFormat& format, std::span<const std::int64_t> channels,
-                                            std::int64_t countInBars, std::span<const std::optional<PadChord>> chords) {
+                                            std::int64_t countInBars, std::span<const std::optional<BarChords>> chords) {
     const double secondsPerBar = bars.length(0);
     const auto frames = checkedFrames(key, secondsPerBar, duration, format.sampleRate);
     if (!frames) return nullptr;
@@ -147,7 +152,8 @@ std::unique_ptr<PadStream> PadStream::chart(std::string_view key, const BarGrid&
     std::vector<OscillatorBank::Layer> layers;
     layers.reserve(segments.size());
     for (const Segment& segment : segments) {
-        OscillatorBank::Layer layer{segment.startTime, {}, crossfadeLength(bars.lengthAt(segment.startTime))};
+        const double share = bars.lengthAt(segment.startTime) / static_cast<double>(segment.chordsInBar);
+        OscillatorBank::Layer layer{segment.startTime, {}, crossfadeLength(share)};
         for (int note : segment.voicing) layer.partials.push_back({noteFrequency(note), voiceAmplitude});
         if (segment.chord.bass) {
             layer.partials.push_back({noteFrequency(*segment.chord.bass + bassOctaveNote), bassAmplitude});
@@ -171,7 +177,7 @@ PcmBufferPtr makeDronePad(std::string_view key, double secondsPerBar, double dur
 
 PcmBufferPtr renderPad(std::string_view key, const BarGrid& bars, double duration, const AudioFormat& format,
                        std::span<const std::int64_t> channels, std::int64_t countInBars,
-                       std::span<const std::optional<PadChord>> chords) {
+                       std::span<const std::optional<BarChords>> chords) {
     return wholePad(PadStream::chart(key, bars, duration, format, channels, countInBars, chords));
 }
 

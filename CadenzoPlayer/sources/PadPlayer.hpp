@@ -29,11 +29,11 @@ public:
     static std::unique_ptr<PadStream> drone(std::string_view key, double secondsPerBar, double duration,
                                             const AudioFormat& format, std::span<const std::int64_t> channels);
     // A pad that follows `chords` (entry i is the i-th bar after the count-in),
-    // crossfading at each change over a part of the bar it changes on, and
-    // fading in over the first bar of `bars`.
+    // crossfading at each change over a part of the share of the bar it
+    // changes on, and fading in over the first bar of `bars`.
     static std::unique_ptr<PadStream> chart(std::string_view key, const BarGrid& bars, double duration,
                                             const AudioFormat& format, std::span<const std::int64_t> channels,
-                                            std::int64_t countInBars, std::span<const std::optional<PadChord>> chords);
+                                            std::int64_t countInBars, std::span<const std::optional<BarChords>> chords);
     ~PadStream();
 
     // The whole pad: the song, the release and a short tail.
@@ -60,6 +60,6 @@ PcmBufferPtr makeDronePad(std::string_view key, double secondsPerBar, double dur
                           std::span<const std::int64_t> channels);
 PcmBufferPtr renderPad(std::string_view key, const BarGrid& bars, double duration, const AudioFormat& format,
                        std::span<const std::int64_t> channels, std::int64_t countInBars,
-                       std::span<const std::optional<PadChord>> chords);
+                       std::span<const std::optional<BarChords>> chords);
 
 } // namespace cadenzo::PadPlayer

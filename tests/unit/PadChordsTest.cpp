@@ -58,4 +58,19 @@ TEST(ParseChord, RejectsWhatIsNotASymbol) {
     }
 }
 
+TEST(ParseBar, OneSymbolOrUpToSixteenInBracketsWhereEveryOneReads) {
+    const auto ones = [](int n) { std::string item = "["; while (n-- > 0) item += "1 "; return item + "]"; };
+    // Item and the roots of its chords in C; none when the item does not read.
+    const std::vector<std::pair<std::string, std::optional<std::vector<int>>>> cases = {
+        {"4", {{5}}}, {"[1 4]", {{0, 5}}}, {"[ 1  5/7 6-]", {{0, 7, 9}}}, {"[b7]", {{10}}},
+        {ones(16), std::vector(16, 0)}, {ones(17), {}}, {"x", {}}, {"[]", {}}, {"[ ]", {}}, {"[1 x]", {}},
+        {"[1 [4 5]]", {}}, {"[4[ 5]", {}}, {"[1 4] 5]", {}}, {"[1 4", {}}};
+    for (const auto& [item, roots] : cases) {
+        const auto bar = parseBar(item, 0);
+        std::vector<int> read;
+        for (const PadChord& chord : bar.value_or(BarChords{})) read.push_back(chord.root);
+        EXPECT_EQ(bar ? std::optional(read) : std::nullopt, roots) << "'" << item << "'";
+    }
+}
+
 } // namespace

@@ -21,9 +21,9 @@ constexpr double rate = 48000.0;
 const AudioFormat stereo{rate, 2};
 const std::vector<std::int64_t> bothChannels = {0, 1};
 
-std::vector<std::optional<PadChord>> chart(const std::vector<std::string>& symbols, int key = 0) {
-    std::vector<std::optional<PadChord>> chords;
-    for (const auto& symbol : symbols) chords.push_back(parseChord(symbol, key));
+std::vector<std::optional<BarChords>> chart(const std::vector<std::string>& symbols, int key = 0) {
+    std::vector<std::optional<BarChords>> chords;
+    for (const auto& symbol : symbols) chords.push_back(parseBar(symbol, key));
     return chords;
 }
 
@@ -62,11 +62,15 @@ TEST(PadSegments, ANewSegmentAtEachChangeTheCountInOnTheTonic) {
     EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"4", "4", "1"})), (Expected{f, at(c, 4.0)}));
     EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"x", "4", "x"})), (Expected{c, at(f, 2.0), at(c, 4.0)}));
     EXPECT_EQ(buildPadSegments(7, 2.0, 0, {}), (Expected{{0.0, tonicChord(7), anchorNotes(7)}}));
+    // Chords in brackets share their bar evenly; a bracket that does not read is a bar of the tonic.
+    EXPECT_EQ(buildPadSegments(0, 2.0, 0, chart({"[4 1]", "[4 x]"})), (Expected{f, {1.0, chord("1"), onC, 2}}));
     // From bar 3 on, bars of 1.5 s from 5.5 s: the changes sit on their lines.
     BarGrid bars(2.0);
     bars.change(3, 5.5, 1.5);
     EXPECT_EQ(buildPadSegments(0, bars, 2, chart({"1", "4", "5"})),
               (Expected{c, at(f, 5.5), {7.0, chord("5"), onG}}));
+    EXPECT_EQ(buildPadSegments(0, bars, 2, chart({"1", "[4 4 5 1]"})),
+              (Expected{c, {5.5, chord("4"), onF, 4}, {6.25, chord("5"), onG, 4}, {6.625, chord("1"), onC, 4}}));
 }
 
 TEST(PadSound, EnvelopeCrossfadeLengthAndBass) {
@@ -92,7 +96,7 @@ float referencePad(const std::vector<Segment>& segments, const BarGrid& bars, do
     const double secondsPerBar = bars.length(0);
     std::size_t a = 0;
     while (a + 1 < segments.size() && segments[a + 1].startTime <= t) ++a;
-    const double fade = crossfadeLength(bars.lengthAt(segments[a].startTime));
+    const double fade = crossfadeLength(bars.lengthAt(segments[a].startTime) / segments[a].chordsInBar);
     float s = chordSample(segments[a].chord.bass, segments[a].voicing, t, 1.0f);
     if (a > 0 && t - segments[a].startTime < fade) {
         const auto x = static_cast<float>((t - segments[a].startTime) / fade);
@@ -165,6 +169,10 @@ TEST(PadRender, EachChangeCrossfadesOverAPartOfItsOwnBar) {
     const auto pad = renderPad("C", bars, 4.0, stereo, bothChannels, 1, chords);
     const auto segments = buildPadSegments(0, bars, 1, chords);
     expectCloseTo(*pad, 0, {{0, pad->frameLength(), 1}}, [&](double t) { return referencePad(segments, bars, 4.0, t); });
+    // Bars of 2 s, F and G sharing the second: G from frame 144000, crossfading over 0.4 s of its second.
+    const std::vector<Segment> split = {{0.0, chord("1"), onC}, {2.0, chord("4"), onF, 2}, {3.0, chord("5"), onG, 2}};
+    const auto halves = renderPad("C", 2.0, 4.0, stereo, bothChannels, 0, chart({"1", "[4 5]"}));
+    expectCloseTo(*halves, 1, {{0, halves->frameLength(), 1}}, [&](double t) { return referencePad(split, 2.0, 4.0, t); });
 }
 
 TEST(PadRender, TheDroneIsADetunedMajorChordOnTheKey) {

@@ -39,9 +39,9 @@ struct Song {
 };
 
 // The chords of `symbols` in `key`, then bars without a chord up to `bars`.
-std::vector<std::optional<PadChord>> chart(const std::vector<std::string>& symbols, int key, std::size_t bars) {
-    std::vector<std::optional<PadChord>> chords;
-    for (const auto& symbol : symbols) chords.push_back(parseChord(symbol, key));
+std::vector<std::optional<BarChords>> chart(const std::vector<std::string>& symbols, int key, std::size_t bars) {
+    std::vector<std::optional<BarChords>> chords;
+    for (const auto& symbol : symbols) chords.push_back(parseBar(symbol, key));
     chords.resize(bars);
     return chords;
 }
@@ -178,6 +178,8 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
         {later, PadPlayer::renderPad("C", 2.4, 26.4, format, padChannel, 0, chart({"4", "5", "6-"}, 0, 11))},
         {{.padKey = "C", .pad = {2}, .padChords = Chords{{"4"}}},
          PadPlayer::renderPad("C", 1.0, 5.0, format, padChannel, 1, chart({"4"}, 0, 4))},
+        {{.padKey = "C", .pad = {2}, .padChords = Chords{{"1", "[4 5]"}}},
+         PadPlayer::renderPad("C", 1.0, 5.0, format, padChannel, 1, chart({"1", "[4 5]"}, 0, 4))},
         {{.padKey = "A", .pad = {2}}, PadPlayer::makeDronePad("A", 1.0, 5.0, format, padChannel)}};
     for (const auto& [song, pad] : cases) {
         player->stop();
