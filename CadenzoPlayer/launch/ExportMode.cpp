@@ -5,6 +5,7 @@
 #include "CadenzoPlayer/launch/SongFile.hpp"
 #include "CadenzoPlayer/playback/SongExport.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -32,7 +33,9 @@ int exportStatus(const std::string& path, const SongTestSettings& settings, std:
         frames = exportSongToWav(*player, song, channelCount, path);
     });
     if (!written) return 1;
-    out << "Exported " << path << ": " << formatSeconds(static_cast<double>(frames) / engineSampleRate) << " s, "
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(frames) / engineSampleRate);
+    out << "Exported " << path << ": " << seconds << " s, "
         << channelCount << " channels (" << routing("click", song.clickChannels) << ", "
         << routing("guide", song.guideChannels);
     if (song.padKey && !song.padChannels.empty()) out << ", " << routing("pad", song.padChannels);
