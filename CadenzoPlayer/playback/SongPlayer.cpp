@@ -238,9 +238,9 @@ struct SongPlayer::Plan {
     TimelineResult timeline;
     std::int64_t origin = 0;
     std::shared_ptr<Feed> feed;
-    // Where its sound takes over, and what plays until then.
+    // Where its sound takes over, and the plan that plays until then.
     std::int64_t start = 0;
-    std::shared_ptr<Feed> previous;
+    std::shared_ptr<Plan> before;
 
     std::int64_t frameAt(std::size_t bar) const {
         return origin + framesOf(bar < bars.size() ? timeline.bars.start(static_cast<std::int64_t>(bar))
@@ -329,7 +329,7 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     clickPlayer_ = nodes.click;
     guidePlayer_ = nodes.guide;
     padPlayer_ = nodes.pad;
-    plan_ = std::make_unique<Plan>(Plan{song, nodes.format, {}, layout.timeline, 0, feed, 0, nullptr});
+    plan_ = std::make_shared<Plan>(Plan{song, nodes.format, {}, layout.timeline, 0, feed, 0, nullptr});
     const std::vector<BarInfo> all = songBars(song);
     const BarInfo first = all.empty() ? BarInfo{-1, -1, song.tempo, song.beatsPerBar}
                                       : all[std::min<std::size_t>(layout.timeline.startBar, all.size() - 1)];
@@ -503,9 +503,22 @@ std::int64_t SongPlayer::nowWithMargin() const {
     return clickPlayer_->playedFrames() + framesOf(jumpMarginSeconds);
 }
 
-std::size_t SongPlayer::barAt(std::int64_t frame) const {
+SongPlayer::Plan& SongPlayer::planAt(std::int64_t frame) const {
+    Plan* plan = plan_.get();
+    while (plan->before && frame < plan->start) plan = plan->before.get();
+    return *plan;
+}
+
+std::size_t SongPlayer::barAt(const Plan& plan, std::int64_t frame) {
     std::size_t bar = 0;
-    while (bar + 1 < plan_->bars.size() && plan_->frameAt(bar + 1) <= frame) ++bar;
+    while (bar + 1 < plan.bars.size() && plan.frameAt(bar + 1) <= frame) ++bar;
+    return bar;
+}
+
+// The first bar after the run of bars of the section that `bar` is in.
+std::size_t SongPlayer::sectionEnd(const Plan& plan, std::size_t bar) {
+    const std::int64_t section = plan.bars[bar].section;
+    while (bar < plan.bars.size() && plan.bars[bar].section == section) ++bar;
     return bar;
 }
 
@@ -518,14 +531,12 @@ void SongPlayer::jumpToSection(std::int64_t section, bool atSectionEnd) {
                         "Section " + std::to_string(section) + " is out of range: the song has " +
                             std::to_string(sections) + (sections == 1 ? " section" : " sections"));
         const std::int64_t now = nowWithMargin();
-        if (plan_->bars.empty() || now >= plan_->frameAt(plan_->bars.size()))
+        Plan& playing = planAt(now);
+        if (playing.bars.empty() || now >= playing.frameAt(playing.bars.size()))
             throw Error(domain, SongPlayerError::idle, "Nothing is playing");
-        std::size_t jumpBar = barAt(now) + 1;
-        while (atSectionEnd && jumpBar < plan_->bars.size() &&
-               plan_->bars[jumpBar].section == plan_->bars[jumpBar - 1].section)
-            ++jumpBar;
+        const std::size_t bar = barAt(playing, now);
         vampSection_.reset();
-        replan(jumpBar, section, now);
+        replan(playing, atSectionEnd ? sectionEnd(playing, bar) : bar + 1, section, now);
     });
 }
 
@@ -533,17 +544,19 @@ void SongPlayer::setVamp(bool on) {
     queue_.sync([&] {
         if (!engine_ || !plan_) throw Error(domain, SongPlayerError::idle, "Nothing is playing");
         const std::int64_t now = nowWithMargin();
+        Plan& playing = planAt(now);
         if (!on) {
             // A repeat already planned gives way to what follows the section.
-            if (vampSection_ && vampFrame_ > now) replan(1, *vampSection_ + 1, now);
+            if (vampSection_ && plan_->start > now)
+                replan(playing, sectionEnd(playing, barAt(playing, now)), *vampSection_ + 1, now);
             vampSection_.reset();
             return;
         }
-        if (vampSection_) return;
-        std::size_t bar = barAt(now);
-        while (bar + 1 < plan_->bars.size() && plan_->bars[bar].section < 0) ++bar;  // the count-in leads into it
-        if (plan_->bars.empty() || plan_->bars[bar].section < 0) return;
-        vampSection_ = plan_->bars[bar].section;
+        if (vampSection_ || playing.bars.empty()) return;
+        std::size_t bar = barAt(playing, now);
+        while (bar + 1 < playing.bars.size() && playing.bars[bar].section < 0) ++bar;  // the count-in leads into it
+        if (playing.bars[bar].section < 0) return;
+        vampSection_ = playing.bars[bar].section;
         vampFrame_ = now;
         vampTick();
     });
@@ -551,18 +564,17 @@ void SongPlayer::setVamp(bool on) {
 
 void SongPlayer::vampTick() {
     const std::int64_t now = nowWithMargin();
+    // Once a pass has begun, its end leads back to its start.
     if (!vampSection_ || now < vampFrame_) return;
-    // A new pass has begun: its end leads back to its start.
-    std::size_t jumpBar = barAt(now);
-    while (jumpBar < plan_->bars.size() && plan_->bars[jumpBar].section != *vampSection_) ++jumpBar;
-    while (jumpBar < plan_->bars.size() && plan_->bars[jumpBar].section == *vampSection_) ++jumpBar;
-    if (jumpBar == 0 || jumpBar >= plan_->bars.size() + 1) return;
-    replan(jumpBar, *vampSection_, now);
-    vampFrame_ = plan_->origin + framesOf(plan_->timeline.bars.start(1));
+    Plan& playing = planAt(now);
+    std::size_t bar = barAt(playing, now);
+    while (bar < playing.bars.size() && playing.bars[bar].section != *vampSection_) ++bar;
+    if (bar >= playing.bars.size()) return;
+    replan(playing, sectionEnd(playing, bar), *vampSection_, now);
+    vampFrame_ = plan_->start;
 }
 
-void SongPlayer::replan(std::size_t jumpBar, std::int64_t target, std::int64_t now) {
-    const Plan& old = *plan_;
+void SongPlayer::replan(Plan& old, std::size_t jumpBar, std::int64_t target, std::int64_t now) {
     const std::int64_t jump = old.frameAt(jumpBar);
     const BarInfo cue = old.bars[jumpBar - 1];
     const std::int64_t cueStart = old.frameAt(jumpBar - 1);
@@ -573,7 +585,7 @@ void SongPlayer::replan(std::size_t jumpBar, std::int64_t target, std::int64_t n
     // second section, the cue bar is the bar its timeline begins with.
     SongSettings song = old.song;
     song.entries = {MapEntry{"", 1, cue.tempo, cue.beatsPerBar}};
-    auto plan = std::make_unique<Plan>(Plan{old.song, old.format, {cue}, {}, 0, {}, 0, nullptr});
+    auto plan = std::make_shared<Plan>(Plan{old.song, old.format, {cue}, {}, 0, {}, 0, nullptr});
     const std::vector<BarInfo> all = songBars(old.song);
     const auto first = static_cast<std::size_t>(std::find_if(all.begin(), all.end(), [&](const BarInfo& bar) {
                                                     return bar.section == target;
@@ -609,16 +621,14 @@ void SongPlayer::replan(std::size_t jumpBar, std::int64_t target, std::int64_t n
     const std::int64_t guideFrom = speak ? cueStart : now;
     clickPlayer_->cutFrom(jump);
     guidePlayer_->cutFrom(guideFrom);
-    // What plays up to the jump goes on being fed; a plan whose own sound has not begun gives way whole.
-    const bool begun = jump > old.start;
-    const std::shared_ptr<Feed> playing = begun ? old.feed : old.previous;
-    for (const auto& before : {old.feed, old.previous}) {
-        if (!before) continue;
-        before->until = std::min(before->until, jump);
-        before->guideUntil = std::min(before->guideUntil, guideFrom);
+    // What plays up to the jump goes on being fed, and plans that were to follow it give way whole.
+    for (Plan* later = plan_.get(); later; later = later == &old ? nullptr : later->before.get()) {
+        later->feed->until = std::min(later->feed->until, jump);
+        later->feed->guideUntil = std::min(later->feed->guideUntil, guideFrom);
     }
+    const std::shared_ptr<Feed> playing = old.feed;
+    old.before.reset();  // its sound has begun: what came before it is over
     plan->start = jump;
-    plan->previous = playing;
     auto feed = std::make_shared<Feed>(Feed{clickPlayer_, guidePlayer_, padPlayer_,
                                             plannedSounds(kept, song, old.format, log_), 0, nullptr, 0, 0});
     for (Sound& sound : feed->sounds) sound.at += plan->origin;
@@ -657,6 +667,9 @@ void SongPlayer::replan(std::size_t jumpBar, std::int64_t target, std::int64_t n
         feed->nextPadFrame = static_cast<std::uint32_t>(lead) + cross;
     }
     plan->feed = feed;
+    std::shared_ptr<Plan> base = plan_;
+    while (base.get() != &old) base = base->before;
+    plan->before = std::move(base);
     plan_ = std::move(plan);
     feedSounds(*clickPlayer_, *guidePlayer_, *feed);
     if (feed->padStream && !feedPad(*padPlayer_, *feed)) feed->padStream.reset();

@@ -150,8 +150,12 @@ private:
     struct Layout;
     struct Plan;
     std::int64_t nowWithMargin() const;
-    std::size_t barAt(std::int64_t frame) const;
-    void replan(std::size_t jumpBar, std::int64_t target, std::int64_t now);
+    // The plan sounding at `frame`: the current one, or one it follows on from.
+    Plan& planAt(std::int64_t frame) const;
+    static std::size_t barAt(const Plan& plan, std::int64_t frame);
+    static std::size_t sectionEnd(const Plan& plan, std::size_t bar);
+    // Plays `target` (the end of the song when past its last section) from bar `jumpBar` of `old` on.
+    void replan(Plan& old, std::size_t jumpBar, std::int64_t target, std::int64_t now);
     void vampTick();
     Layout layOut(const SongSettings& song);
     std::shared_ptr<Feed> startNodes(const SongSettings& song, const Nodes& nodes, AudioEngine& engine,
@@ -180,7 +184,7 @@ private:
     std::optional<std::string> lostDeviceUid_;  // of the current song
     std::atomic<std::uint64_t> stopRequests_{0};
     // The playing song as planned on its nodes' timeline, and its vamp.
-    std::unique_ptr<Plan> plan_;
+    std::shared_ptr<Plan> plan_;
     std::optional<std::int64_t> vampSection_;
     std::int64_t vampFrame_ = 0;  // where the last repeat begins
     // Last, so that it goes first: its thread ends before the fields its

@@ -222,6 +222,8 @@ TEST_F(SongPlayerTest, JumpsAndVampsPlayOnTheGridAsTheSongWrittenThatWayWould) {
         // Further ahead than the song is handed to the nodes.
         {"In:1,V:7,Ch:2,Out:1", jumpToOut, nothing, "In:1,V:7,Out:1"},
         {"In:1,V:2,Out:1", vampOn, vampOff, "In:1,V:2,V:2,Out:1"},
+        // The next pass is planned while this one plays: a jump to the end of the section ends this one.
+        {"In:1,V:2,Out:1", vampOn, [&] { player->jumpToSection(2, true); }, "In:1,V:2,V:2,Out:1"},
     };
     const auto record = [&](const char* map, const std::function<void()>& at2, const std::function<void()>& at4,
                             double& total) {
