@@ -242,9 +242,17 @@ struct SongPlayer::Plan {
     std::int64_t start = 0;
     std::shared_ptr<Plan> before;
 
+    // When each bar's first click sounds: the sums the clicks are placed by, so that a jump lands on one.
+    std::vector<double> downbeats;
+
+    void setTimeline(TimelineResult laidOut) {
+        timeline = std::move(laidOut);
+        downbeats.clear();
+        for (const TimelineEvent& event : timeline.events)
+            if (event.kind.accent()) downbeats.push_back(event.time);
+    }
     std::int64_t frameAt(std::size_t bar) const {
-        return origin + framesOf(bar < bars.size() ? timeline.bars.start(static_cast<std::int64_t>(bar))
-                                                   : timeline.totalDuration);
+        return origin + framesOf(bar < downbeats.size() ? downbeats[bar] : timeline.totalDuration);
     }
 };
 
@@ -329,7 +337,8 @@ double SongPlayer::playOnQueue(const CoreAudioDevices::Device& device, const Son
     clickPlayer_ = nodes.click;
     guidePlayer_ = nodes.guide;
     padPlayer_ = nodes.pad;
-    plan_ = std::make_shared<Plan>(Plan{song, nodes.format, {}, layout.timeline, 0, feed, 0, nullptr});
+    plan_ = std::make_shared<Plan>(Plan{song, nodes.format, {}, {}, 0, feed, 0, nullptr, {}});
+    plan_->setTimeline(layout.timeline);
     const std::vector<BarInfo> all = songBars(song);
     const BarInfo first = all.empty() ? BarInfo{-1, -1, song.tempo, song.beatsPerBar}
                                       : all[std::min<std::size_t>(layout.timeline.startBar, all.size() - 1)];
@@ -585,7 +594,7 @@ void SongPlayer::replan(Plan& old, std::size_t jumpBar, std::int64_t target, std
     // second section, the cue bar is the bar its timeline begins with.
     SongSettings song = old.song;
     song.entries = {MapEntry{"", 1, cue.tempo, cue.beatsPerBar}};
-    auto plan = std::make_shared<Plan>(Plan{old.song, old.format, {cue}, {}, 0, {}, 0, nullptr});
+    auto plan = std::make_shared<Plan>(Plan{old.song, old.format, {cue}, {}, 0, {}, 0, nullptr, {}});
     const std::vector<BarInfo> all = songBars(old.song);
     const auto first = static_cast<std::size_t>(std::find_if(all.begin(), all.end(), [&](const BarInfo& bar) {
                                                     return bar.section == target;
@@ -607,8 +616,8 @@ void SongPlayer::replan(Plan& old, std::size_t jumpBar, std::int64_t target, std
     // cut, and only "End" is kept.
     song.countInBars = end ? 0 : 1;
     song.startSection = 1;
-    plan->timeline = buildTimeline(song.beatsPerBar, song.countInBars, song.entries, 1, song.tempo);
-    const std::int64_t lead = framesOf(plan->timeline.bars.start(1));  // the cue bar
+    plan->setTimeline(buildTimeline(song.beatsPerBar, song.countInBars, song.entries, 1, song.tempo));
+    const std::int64_t lead = plan->frameAt(1);  // the cue bar, with the origin still 0
     plan->origin = jump - lead;
 
     // What the cue bar already holds stays, but for the cue of the section that was to follow.

@@ -17,6 +17,9 @@
 // 0.75) or a normal click (800 Hz, peak below 0.75), accented exactly on the
 // first beat of every bar of B beats; every other channel stays below 1e-4.
 // With --sound-on, those channels carry something and others nothing.
+// With --same-as OTHER --on C1,C2,..., those channels of FILE are OTHER's, from
+// the first sound of C1 in each to the end of OTHER: each sample within 0.15 of
+// one of OTHER's within a frame (a missing or doubled click or word is 0.5 or more).
 
 #include <sndfile.h>
 
@@ -119,6 +122,47 @@ bool checkClicks(const std::vector<Samples>& channels, double rate, const std::v
 
 } // namespace
 
+// Whether the listed channels (from 1) of two interleaved recordings match from each one's first sound.
+int sameAs(const std::vector<float>& ours, int ourChannels, const std::string& otherPath, const std::vector<int>& on) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(otherPath.c_str(), SFM_READ, &info);
+    if (!file || on.empty()) return std::fprintf(stderr, "wav_check: cannot read %s\n", otherPath.c_str()), 2;
+    std::vector<float> theirs(std::size_t(info.frames) * info.channels);
+    sf_readf_float(file, theirs.data(), info.frames);
+    sf_close(file);
+    const auto sample = [](const std::vector<float>& all, int width, std::size_t frame, int channel) {
+        return frame * width + channel - 1 < all.size() ? all[frame * width + channel - 1] : 0.0f;
+    };
+    const auto onset = [&](const std::vector<float>& all, int width) {
+        std::size_t frame = 0;
+        while ((frame + 1) * width <= all.size() && std::abs(sample(all, width, frame, on[0])) <= 1e-3) ++frame;
+        return frame;
+    };
+    const std::size_t a = onset(ours, ourChannels), b = onset(theirs, info.channels);
+    const std::size_t length = std::size_t(info.frames) - b;
+    bool same = true;
+    for (const int channel : on) {
+        // Each sample against the other's within a frame: words a frame off each their own way may overlap.
+        double apart = 0;
+        std::size_t where = 0;
+        for (std::size_t i = 1; i + 1 < length; ++i) {
+            double nearest = 1e9;
+            for (int shift = -1; shift <= 1; ++shift)
+                nearest = std::min(nearest, double(std::abs(sample(ours, ourChannels, a + i + shift, channel) -
+                                                             sample(theirs, info.channels, b + i, channel))));
+            if (nearest >= 0.15 && !where) where = i;
+            apart = std::max(apart, nearest);
+        }
+        std::printf("channel %d: at most %.6f from %s over %.3f s", channel, apart, otherPath.c_str(),
+                    double(length) / info.samplerate);
+        if (where) std::printf(", first apart %.4f s after the first sound", double(where) / info.samplerate);
+        std::printf("\n");
+        same = same && apart < 0.15;
+    }
+    std::printf("%s\n", same ? "PASS" : "FAIL");
+    return same ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     std::map<std::string, std::string> options;
     for (int i = 2; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
@@ -132,8 +176,8 @@ int main(int argc, char** argv) {
         return channels;
     };
     const std::vector<int> clicksOn = list("--clicks-on"), soundOn = list("--sound-on");
-    const std::set<std::string> known{"--tone-on",        "--frequency", "--clicks-on", "--tempo",
-                                      "--beats-per-bar", "--count",     "--sound-on"};
+    const std::set<std::string> known{"--tone-on", "--frequency", "--clicks-on", "--tempo", "--beats-per-bar",
+                                      "--count",   "--sound-on",  "--same-as",   "--on"};
     SF_INFO info{};
     SNDFILE* file = argc >= 2 && argc % 2 == 0 ? sf_open(argv[1], SFM_READ, &info) : nullptr;
     for (const auto& [name, value] : options) file = known.count(name) ? file : nullptr;
@@ -146,6 +190,7 @@ int main(int argc, char** argv) {
     sf_close(file);
 
     std::printf("%s: %d channel(s), %d Hz, %lld frames\n", argv[1], info.channels, info.samplerate, (long long)frames);
+    if (options.count("--same-as")) return sameAs(interleaved, info.channels, options["--same-as"], list("--on"));
     std::vector<int> expected = clicksOn;
     expected.insert(expected.end(), soundOn.begin(), soundOn.end());
     if (toneOn != 0) expected.push_back(toneOn);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The web host under a virtual X display, in the program and in host_probe (which builds the same host):
-#   web_host.sh self_test | control_page | missing_page | failed_loads | file_reads | window | library | device_lost
+#   web_host.sh self_test | control_page | missing_page | failed_loads | file_reads | window | library | song_model | device_lost
 # HOST_PROBE and NODE name programs as PLAYER and WAV_CHECK do.
 set -uo pipefail
 : "${HOST_PROBE:?}" "${NODE:?}"
@@ -134,6 +134,19 @@ scenario_library() {
     [ "$step" = build ] && { grep -q '"Encore"' "$data/library.json" || fail "the file lacks the set list"; }
   done
   [ "$(cat "$data"/library.json.unreadable-*)" = '{"songs": [' ] || fail "the broken file is not kept as it was"
+}
+
+# A song with a tempo and a metre change, its intro vamped and a jump to its verse, recorded: the clicks and
+# cues of the song written the way it played (exported with no device), from the first click to the end.
+scenario_song_model() {
+  echo "const SONG = $(cat "$here/song-model.json");" >"$work/song.js"
+  play --timeout 60 --record "$work/take.wav" -- LOAD_URL="$(page_url keeps-callback.html)" "${display[@]}" \
+    "$HOST_PROBE" --scenario "$here/../page/ui-helpers.js" --scenario "$work/song.js" \
+    --scenario "$here/song-model-drive.js" --timeout 50
+  expect_status 0
+  sed 's/{"label": "In", "bars": 2},/&\n    {"label": "In", "bars": 2},/' "$here/song-model.json" >"$work/written.json"
+  SONG_FILE="$work/written.json" EXPORT_WAV="$work/written.wav" "$PLAYER" >/dev/null || fail "no export"
+  "$WAV_CHECK" "$work/take.wav" --same-as "$work/written.wav" --on 5,7 || fail "the take is not the song written"
 }
 
 # The JACK server goes while the bundled page plays a song, and comes back (device-lost-drive.js).

@@ -212,7 +212,7 @@ TEST_F(SongPlayerTest, ThePadPlaysTheChartFromTheFirstBarPlayedThenTheTonicOrWit
 }
 
 TEST_F(SongPlayerTest, JumpsAndVampsPlayOnTheGridAsTheSongWrittenThatWayWould) {
-    // At 240 bpm a bar is a second. Each case: the song, what is done 2.3 s in and 4.3 s in, and the song that
+    // At 240 bpm a bar is a second (a verse bar 1 s too, at 180 in 3/4). Each case: the song, what is done 2.3 s in and 4.3 s in, and the song that
     // sounds the same, click for click and cue for cue.
     const std::function<void()> jumpToOut = [&] { player->jumpToSection(3, true); },
                                 vampOn = [&] { player->setVamp(true); }, vampOff = [&] { player->setVamp(false); },
@@ -227,7 +227,11 @@ TEST_F(SongPlayerTest, JumpsAndVampsPlayOnTheGridAsTheSongWrittenThatWayWould) {
     };
     const auto record = [&](const char* map, const std::function<void()>& at2, const std::function<void()>& at4,
                             double& total) {
-        const double length = play(Song{.tempo = 240, .countInBars = 1, .entries = parseSections(map), .padKey = "C",
+        // The verse at its own tempo and metre.
+        std::vector<MapEntry> entries = parseSections(map);
+        for (MapEntry& entry : entries)
+            if (entry.label == "V") entry.tempo = 180, entry.beatsPerBar = 3;
+        const double length = play(Song{.tempo = 240, .countInBars = 1, .entries = entries, .padKey = "C",
                                        .pad = {2}, .padChords = Chords{{"1", "4", "5", "6-", "2-", "4", "5"}}});
         if (total == 0) total = length;
         auto recorded = playSeconds(2.3);
@@ -243,15 +247,17 @@ TEST_F(SongPlayerTest, JumpsAndVampsPlayOnTheGridAsTheSongWrittenThatWayWould) {
     for (const auto& [map, at2, at4, written] : cases) {
         double total = 0;
         const auto expected = record(written, nothing, nothing, total), played = record(map, at2, at4, total);
-        EXPECT_EQ(played[4], expected[4]) << map << ": click";
-        // Cues land within a frame of the written song's (its times are sums over other bars).
-        float apart = 1;
-        for (const int shift : {-1, 0, 1}) {
-            float most = 0;
-            for (std::size_t i = 1; i + 1 < played[6].size(); ++i) most = std::max(most, std::abs(played[6][i] - expected[6][i + shift]));
-            apart = std::min(apart, most);
+        // Each click and cue within a frame of the written song's (whose times are sums over other bars): where
+        // two words overlap, each may be a frame off its own way, so a sample need only be close.
+        for (const int c : {4, 6}) {
+            float apart = 0;
+            for (std::size_t i = 1; i + 1 < played[c].size(); ++i) {
+                float nearest = 1;
+                for (const int shift : {-1, 0, 1}) nearest = std::min(nearest, std::abs(played[c][i] - expected[c][i + shift]));
+                apart = std::max(apart, nearest);
+            }
+            EXPECT_LT(apart, 0.15f) << map << ", channel " << c;
         }
-        EXPECT_LT(apart, 1e-6f) << map << ": cues";
         float step = 0;  // the pad crosses to its new chart without a click
         for (std::size_t i = 1; i < played[2].size(); ++i) step = std::max(step, std::abs(played[2][i] - played[2][i - 1]));
         EXPECT_LT(step, 0.02f) << map << ": pad";
