@@ -7,7 +7,8 @@ import { isInteger, newSong, normalizeSong, songForFile, importSetList } from '.
 // The page's own value, kept in a file by the program: {"version", "songs", "selected", "rig"}. The rig holds the
 // chosen interface and a routing per interface: {"deviceUid", "devices": {uid: {deviceName, deviceChannels, click,
 // guide, pad, totalChannels, levels: {click, guide, pad} in dB}}}. Fields this page does not know, at any of these levels, are written back as read.
-export const LIBRARY_VERSION = 1;
+// Songs are kept as song files are (see songForFile); version 1 kept them in the page's earlier form.
+export const LIBRARY_VERSION = 2;
 
 const isObject = (value) => value !== null && typeof value === 'object' && !Array.isArray(value);
 

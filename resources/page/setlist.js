@@ -1,11 +1,12 @@
 import { parseSections } from './sections.js';
-import { trimSpacesAndTabs, parseKey } from './chords.js';
+import { trimSpacesAndTabs, parseKey, chartSymbols } from './chords.js';
 import { LIMITS } from './checks.js';
 
 // ---- Songs and set lists -----------------------------------------------------------------------------------
 
 export const SET_LIST_FORMAT = 'cadenzo-setlist';
-export const SET_LIST_VERSION = 1;
+// 2: songs in the form playSong takes (entries, padChords); 1 had sections and the chart as text.
+export const SET_LIST_VERSION = 2;
 
 export function newSong(title = 'New song') {
     return {
@@ -34,13 +35,14 @@ export function sectionFits(section) {
     );
 }
 
-// A song from a file or from storage, checked field by field; optional fields take their defaults.
+// A song from a file or from storage, checked field by field; optional fields take their defaults. Earlier files
+// hold `sections` and the chart as text (`chart`) instead of `entries` and `padChords`.
 export function normalizeSong(raw) {
     const fail = (text) => ({ ok: false, error: text });
     if (raw === null || typeof raw !== 'object' || Array.isArray(raw)) return fail('is not a song');
     if (typeof raw.title !== 'string') return fail('has no title');
     if (raw.title.length > LIMITS.titleLength) return fail('has a title that is too long');
-    let sections = raw.sections;
+    let sections = raw.entries ?? raw.sections;
     if (typeof sections === 'string') sections = parseSections(sections);
     if (!Array.isArray(sections)) return fail('has no sections');
     if (sections.length > LIMITS.sections) return fail(`has more than ${LIMITS.sections} sections`);
@@ -81,11 +83,9 @@ export function normalizeSong(raw) {
             return fail('has a pad key that is not a key');
         song.padKey = trimSpacesAndTabs(raw.padKey);
     }
-    if (raw.chart !== undefined) {
-        if (typeof raw.chart !== 'string' || raw.chart.length > LIMITS.chartLength)
-            return fail('has a bad chord chart');
-        song.chart = raw.chart;
-    }
+    const chart = storedChart(raw, cleanSections);
+    if (chart === null) return fail('has a bad chord chart');
+    song.chart = chart;
     // Fields of later versions travel along unread.
     const extra = Object.entries(raw).filter(([name]) => !SONG_FIELDS.includes(name));
     if (extra.length > 0) song.extra = Object.fromEntries(extra);
@@ -108,7 +108,30 @@ export function sectionOwnMetre(section) {
     return own;
 }
 
-const SONG_FIELDS = ['title', 'sections', 'tempo', 'beatsPerBar', 'countInBars', 'startSection', 'padKey', 'chart'];
+const SONG_FIELDS = ['title', 'entries', 'sections', 'tempo', 'beatsPerBar', 'countInBars', 'startSection', 'padKey',
+    'padChords', 'chart'];
+
+// The chart as the page edits it; null when it is not one. Stored chords are laid out one line per section, and
+// must read back as the same bars (an item "1 4" would become two). Their text may outgrow the chart's limit
+// ("%" written out), their count may not.
+function storedChart(raw, sections) {
+    const items = raw.padChords;
+    if (items === undefined || items === null) {
+        if (raw.chart === undefined) return '';
+        return typeof raw.chart === 'string' && raw.chart.length <= LIMITS.chartLength ? raw.chart : null;
+    }
+    if (!Array.isArray(items) || items.length > LIMITS.chartLength || items.some((item) => typeof item !== 'string'))
+        return null;
+    const lines = [];
+    let at = 0;
+    for (const section of sections) {
+        if (at >= items.length) break;
+        lines.push(items.slice(at, (at += Math.max(section.bars, 1))).join(' '));
+    }
+    if (at < items.length) lines.push(items.slice(at).join(' '));
+    const text = lines.join('\n');
+    return (chartSymbols(text) || []).length === items.length ? text : null;
+}
 
 // A section as the player and the library take it: tempo and metre only when it has its own.
 export function sectionForFile(section) {
@@ -118,18 +141,21 @@ export function sectionForFile(section) {
     return entry;
 }
 
+// The song as playSong takes it, less the request and the routing, with its title: the form of a song file.
 export function songForFile(song) {
-    return {
+    const file = {
         ...song.extra,
         title: song.title,
-        sections: song.sections.map(sectionForFile),
+        entries: song.sections.map(sectionForFile),
         tempo: song.tempo,
         beatsPerBar: song.beatsPerBar,
         countInBars: song.countInBars,
         startSection: song.startSection,
-        padKey: song.padKey,
-        chart: song.chart,
     };
+    if (song.padKey !== '') file.padKey = song.padKey;
+    const chords = chartSymbols(song.chart);
+    if (chords) file.padChords = chords;
+    return file;
 }
 
 // The routing (the library's rig) goes along when given.

@@ -60,7 +60,7 @@ test('a song title as an export file name: no slash, no leading dot, at most 200
 });
 
 const setList = () => [
-    { ...L.newSong('Hold On'), tempo: 132, padKey: 'Bb', chart: '1 4 | 5 6-', startSection: 2 },
+    { ...L.newSong('Hold On'), tempo: 132, padKey: 'Bb', chart: '1 4\n5 [6- 5]', startSection: 2 },
     { ...L.newSong('Slow One'), sections: [{ label: 'Intro 2', bars: 2, tempo: 70 }, { label: 'V', bars: 8, beatsPerBar: 3 }],
         beatsPerBar: 6, countInBars: 1 },
 ];
@@ -72,6 +72,19 @@ test('an exported set list imports as the same songs', () => {
     assert.deepEqual(result.songs, setList());
 });
 
+test('songs are kept in the form playSong takes, with their title; the earlier form still reads', () => {
+    const [holdOn, slowOne] = setList();
+    const stored = { title: 'Hold On', entries: holdOn.sections, tempo: 132, beatsPerBar: 4, countInBars: 2,
+        startSection: 2, padKey: 'Bb', padChords: ['1', '4', '5', '[6- 5]'] };
+    each([[holdOn, stored], [{ ...slowOne, chart: ' | ' }, { title: 'Slow One', entries: slowOne.sections, tempo: 120,
+        beatsPerBar: 6, countInBars: 1, startSection: 0 }]], L.songForFile);
+    const earlier = { title: 'Hold On', sections: 'In:2,V:4,Ch:4,Out:2', tempo: 132, startSection: 2, padKey: 'Bb',
+        chart: '1 4 | 5 [6-  5]' };
+    each([[stored, holdOn], [earlier, { ...holdOn, chart: earlier.chart }], [{ ...stored, padChords: ['1', '4', '5'],
+        entries: 'In:1,V:1' }, { ...holdOn, sections: L.parseSections('In:1,V:1'), startSection: 0, chart: '1\n4\n5' }]],
+    (raw) => L.normalizeSong(raw).song);
+});
+
 test('a file that is not a set list, or has one bad song, is refused whole with a clear message', () => {
     const withSecond = (change) => file({ songs: [setList()[0], { ...setList()[1], ...change }] });
     const section = (...sections) => withSecond({ sections });
@@ -79,7 +92,7 @@ test('a file that is not a set list, or has one bad song, is refused whole with 
     const [notSetList, newer] = [/not a CadenzoPlayer set list/, /newer version/];
     const tooLong = song2('section 1 that is too long');
     const refusals = [['{"songs": [', /not readable JSON/], ['[1, 2]', notSetList], ['null', notSetList],
-        [file({ format: 'other', songs: [] }), notSetList], [file({ version: 2, songs: [] }), newer],
+        [file({ format: 'other', songs: [] }), notSetList], [file({ version: 3, songs: [] }), newer],
         [file({ version: '1', songs: [] }), newer], [file({ songs: 'x' }), /no list of songs/],
         [file({ songs: [] }), /holds no songs/], [withSecond({ tempo: 5 }), /^Song 2 "Slow One" .*tempo/],
         [withSecond({ tempo: '120' }), song2('tempo')], [withSecond({ title: 7 }), song2('title')],
@@ -88,7 +101,8 @@ test('a file that is not a set list, or has one bad song, is refused whole with 
         [section({ label: 'V', bars: -1000 }), tooLong], [section({ label: 'V', bars: 4, tempo: 500 }), song2('section 1 with a bad')], [section({ label: 'x'.repeat(41), bars: 4 }), tooLong],
         [withSecond({ sections: null }), song2('no sections')], [withSecond({ beatsPerBar: 0 }), song2('beatsPerBar')],
         [withSecond({ countInBars: 1.5 }), song2('countInBars')], [withSecond({ padKey: 'H' }), song2('pad key')],
-        [withSecond({ padKey: 'Am' }), song2('pad key')], [withSecond({ chart: ['1', '4'] }), song2('chord chart')]];
+        [withSecond({ padKey: 'Am' }), song2('pad key')], [withSecond({ chart: ['1', '4'] }), song2('chord chart')],
+        [withSecond({ padChords: ['1 4'] }), song2('chord chart')], [withSecond({ padChords: '1' }), song2('chord chart')]];
     for (const [text, message] of refusals) {
         const result = L.importSetList(text);
         assert.equal(result.ok, false, text);
@@ -114,7 +128,8 @@ test('the library: fields of later versions kept, a routing per interface, an ea
     const rig = L.rigFromStored(read.rig);
     assert.deepEqual([read.selected, rig.deviceUid, rig.click, rig.guide], [0, system.uid, [5], [1, 2]]);
     const saved = L.makeLibrary(read.base, read.songs, 0, L.storeRig(read.rig, { ...rig, pad: [7] }));
-    assert.deepEqual([saved.controls, saved.songs[0].lights, saved.rig.devices[system.uid]], [{ next: 'cc 64' }, 3,
+    assert.deepEqual([saved.controls, saved.songs[0], saved.rig.devices[system.uid]], [{ next: 'cc 64' }, { lights: 3,
+        title: 'A', entries: [{ label: 'V', bars: 4 }], tempo: 90, beatsPerBar: 4, countInBars: 2, startSection: 0 },
         { click: [5], guide: [1, 2], pad: [7], lamp: 1, deviceName: '', deviceChannels: 0, totalChannels: null,
             levels: { click: 6, guide: 0, pad: -120 } }]);
     // An interface never used takes over the routing in use; going back brings back the one it had.
@@ -123,7 +138,7 @@ test('the library: fields of later versions kept, a routing per interface, an ea
     const onUsb = { ...usb, click: [1] };
     const back = L.switchRig(L.storeRig(saved.rig, onUsb), onUsb, system);
     assert.deepEqual([back.click, back.pad, back.deviceChannels], [[5], [7], 8]);
-    for (const [value, error] of [[null, /not a library/], [{ version: 2, songs: [] }, /newer version/],
+    for (const [value, error] of [[null, /not a library/], [{ version: 3, songs: [] }, /newer version/],
         [{ version: 1, songs: [{ title: 5 }] }, /^song 1 has no title$/]]) assert.match(L.readLibrary(value).error, error);
 
     const setList = L.exportSetList([L.newSong('One'), L.newSong('Two')]).replace('{', '{"selected": 1,');
