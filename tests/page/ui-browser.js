@@ -33,9 +33,12 @@ run(async () => {
     bars.dispatchEvent(new Event('change', { bubbles: true }));
     check(byLabel('Bars of section 2').value === '4' && $('songProblems').textContent === '', 'the kept value returns');
 
-    // Tempo by tapping: the T key four times at 120 bpm.
-    for (const pause of [500, 500, 500, 0]) press('t'), await sleep(pause);
-    check(Math.abs(Number($('tempo').value) - 120) <= 10, `tapped tempo near 120: ${$('tempo').value}`);
+    // Tempo by tapping: the T key four times about 120 bpm; the tempo is the taps' own (a loaded machine stretches
+    // the pauses).
+    const taps = [];
+    for (const pause of [500, 500, 500, 0]) taps.push(performance.now()), press('t'), await sleep(pause);
+    const tapped = 60000 / ((taps[3] - taps[0]) / 3);
+    check(Math.abs(Number($('tempo').value) - tapped) <= 2, `tapped tempo near ${tapped}: ${$('tempo').value}`);
 
     // The set list: each change shown and saved.
     const songs = () => [...$('songs').children].map((s) => s.querySelector('.t').textContent).join('|');
