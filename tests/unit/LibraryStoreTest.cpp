@@ -180,7 +180,7 @@ TEST(SaveNewFile, WritesANewFileInItsFolderOnlyAndNeverReplacesOne) {
         {std::string(201, 'x'), "The file name \"" + std::string(200, 'x') + "\" is longer than 200 bytes."},
     };
     for (const auto& [name, message] : refused) {
-        EXPECT_EQ(errorText([&] { saveNewFile(folder, name, "x"); }), "LibraryStore 4: " + message);
+        EXPECT_EQ(errorText([&folder, &name = name] { saveNewFile(folder, name, "x"); }), "LibraryStore 4: " + message);
     }
     EXPECT_EQ(namesIn(folder).size(), 3u);
 }

@@ -228,7 +228,7 @@ TEST_F(BridgeTest, TheLibraryAndSavedFilesAreAnsweredInTheOrderAsked) {
     runUntil([&] { return page->results.size() == std::size(cases); });
     for (const auto& [request, reply] : cases)
         EXPECT_EQ(std::count(page->results.begin(), page->results.end(), json::parse(reply)),
-                  std::count_if(std::begin(cases), std::end(cases), [&](const auto& c) { return c.second == reply; }))
+                  std::count_if(std::begin(cases), std::end(cases), [&reply = reply](const auto& c) { return c.second == reply; }))
             << request;
     SF_INFO info{};
     SNDFILE* take = sf_open((dir.path() / "Music/CadenzoPlayer/Take.wav").c_str(), SFM_READ, &info);
