@@ -139,16 +139,13 @@ void NativeAudioBridge::testTone(const Protocol::TestToneRequest& request, std::
         return;
     }
     answerLater(
+        type,
         [device = *device, channel = request.channel, channelCount = request.channelCount, wait = toneWait_] {
-            try {
-                if (wait)
-                    CoreAudioDevices::playTestTone(device.id, device.channelCount, channel, channelCount, wait);
-                else
-                    CoreAudioDevices::playTestTone(device.id, device.channelCount, channel, channelCount);
-                return Protocol::successResult(Protocol::TestToneRequest::type);
-            } catch (...) {
-                return failureOf(Protocol::TestToneRequest::type, std::current_exception());
-            }
+            if (wait)
+                CoreAudioDevices::playTestTone(device.id, device.channelCount, channel, channelCount, wait);
+            else
+                CoreAudioDevices::playTestTone(device.id, device.channelCount, channel, channelCount);
+            return Protocol::successResult(Protocol::TestToneRequest::type);
         },
         std::move(requestId));
 }
@@ -165,47 +162,28 @@ void NativeAudioBridge::playSong(const Protocol::PlaySongRequest& request, std::
         return;
     }
     answerLater(
-        [player = player_, device = *device, song = request.song] {
-            try {
-                return Protocol::playSongSuccessResult(player->play(device, song));
-            } catch (...) {
-                return failureOf(Protocol::PlaySongRequest::type, std::current_exception());
-            }
-        },
+        type, [player = player_, device = *device, song = request.song] { return Protocol::playSongSuccessResult(player->play(device, song)); },
         std::move(requestId));
 }
 
 void NativeAudioBridge::onPlayer(std::string_view type, std::function<void(SongPlayer&)> action,
                                  std::optional<json> requestId) {
     answerLater(
+        type,
         [player = player_, type, action = std::move(action)] {
-            try {
-                action(*player);
-                return Protocol::successResult(type);
-            } catch (...) {
-                return failureOf(type, std::current_exception());
-            }
+            action(*player);
+            return Protocol::successResult(type);
         },
         std::move(requestId));
 }
 
 void NativeAudioBridge::libraryRequest(const Protocol::Request& request) {
     const std::string_view type = Protocol::typeName(request.kind);
-    // Each answers its own failure: the page shows the sentence as it is.
-    const auto guarded = [type](auto work) {
-        return [type, work = std::move(work)]() -> json {
-            try {
-                return work();
-            } catch (...) {
-                return failureOf(type, std::current_exception());
-            }
-        };
-    };
     if (std::holds_alternative<Protocol::LoadLibraryRequest>(request.kind)) {
-        answerLater(guarded([folder = folders_.library] {
+        answerLater(type, [folder = folders_.library] {
                         auto loaded = LibraryStore(folder).load();
                         return Protocol::loadLibraryResult(std::move(loaded.library), loaded.warning);
-                    }),
+                    },
                     request.requestId, files_.get());
     } else if (const auto* save = std::get_if<Protocol::SaveLibraryRequest>(&request.kind)) {
         if (save->tooDeep || !save->library) {
@@ -213,10 +191,10 @@ void NativeAudioBridge::libraryRequest(const Protocol::Request& request) {
                        request.requestId);
             return;
         }
-        answerLater(guarded([folder = folders_.library, library = *save->library] {
+        answerLater(type, [folder = folders_.library, library = *save->library] {
                         LibraryStore(folder).save(library);
                         return Protocol::successResult(Protocol::SaveLibraryRequest::type);
-                    }),
+                    },
                     request.requestId, files_.get());
     } else if (const auto* file = std::get_if<Protocol::SaveFileRequest>(&request.kind)) {
         if (!file->fileName || !file->text) {
@@ -225,9 +203,9 @@ void NativeAudioBridge::libraryRequest(const Protocol::Request& request) {
                        request.requestId);
             return;
         }
-        answerLater(guarded([folder = folders_.documents / "CadenzoPlayer", name = *file->fileName, text = *file->text] {
+        answerLater(type, [folder = folders_.documents / "CadenzoPlayer", name = *file->fileName, text = *file->text] {
                         return Protocol::savedFileResult(Protocol::SaveFileRequest::type, saveNewFile(folder, name, text).string());
-                    }),
+                    },
                     request.requestId, files_.get());
     } else if (const auto* song = std::get_if<Protocol::ExportSongRequest>(&request.kind)) {
         if (!song->song.hasEntries || !song->fileName) {
@@ -245,23 +223,30 @@ void NativeAudioBridge::libraryRequest(const Protocol::Request& request) {
             for (const std::int64_t channel : *list) channels = std::max(channels, channel + 1);
         channels = song->song.song.totalChannels.value_or(channels);
         // Long work: on the pool, so that library saves are not held up.
-        answerLater(guarded([player = player_, folder = folders_.music / "CadenzoPlayer", name,
+        answerLater(type, [player = player_, folder = folders_.music / "CadenzoPlayer", name,
                              settings = song->song.song, channels] {
             return Protocol::savedFileResult(
                 Protocol::ExportSongRequest::type,
                 saveNewFile(folder, name, [&](const std::filesystem::path& temporary) {
                     exportSongToWav(*player, settings, channels, temporary);
                 }).string());
-        }),
+        },
                     request.requestId);
     }
 }
 
-void NativeAudioBridge::answerLater(std::function<json()> work, std::optional<json> requestId, SerialQueue* queue) {
+void NativeAudioBridge::answerLater(std::string_view type, std::function<json()> work, std::optional<json> requestId,
+                                    SerialQueue* queue) {
     // The task holds the bridge until its result has been sent, so the work
     // is done and answered even when everyone else has let go meanwhile.
-    auto task = [self = shared_from_this(), work = std::move(work), requestId = std::move(requestId)]() mutable {
-        json result = work();
+    auto task = [self = shared_from_this(), type, work = std::move(work), requestId = std::move(requestId)]() mutable {
+        json result;
+        try {
+            result = work();
+        } catch (...) {
+            // The page shows the failure's own sentence as it is.
+            result = failureOf(type, std::current_exception());
+        }
         MainThread::post(
             [self = std::move(self), result = std::move(result), requestId = std::move(requestId)]() mutable {
                 self->sendResult(std::move(result), requestId);

@@ -83,9 +83,9 @@ private:
                   std::optional<nlohmann::json> requestId);
     void libraryRequest(const BridgeProtocol::Request& request);
     // Runs `work` on the shared pool, or on `queue`, and sends the result it
-    // gives on the main thread.
-    void answerLater(std::function<nlohmann::json()> work, std::optional<nlohmann::json> requestId,
-                     SerialQueue* queue = nullptr);
+    // gives, or the failure of a `type` request it throws, on the main thread.
+    void answerLater(std::string_view type, std::function<nlohmann::json()> work,
+                     std::optional<nlohmann::json> requestId, SerialQueue* queue = nullptr);
 
     std::weak_ptr<ScriptTarget> webView_;
     const std::shared_ptr<SongPlayer> player_;

@@ -12,16 +12,6 @@
 
 namespace cadenzo {
 
-namespace {
-
-std::string routing(const char* source, const std::vector<std::int64_t>& channels) {
-    std::vector<std::int64_t> numbers;
-    for (const std::int64_t channel : channels) numbers.push_back(channel + 1);
-    return std::string(source) + " ch " + formatIntegerList(numbers);
-}
-
-} // namespace
-
 int exportStatus(const std::string& path, const SongTestSettings& settings, std::int64_t channelCount,
                  std::ostream& out) {
     const SongSettings& song = settings.song;
@@ -36,9 +26,9 @@ int exportStatus(const std::string& path, const SongTestSettings& settings, std:
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(frames) / engineSampleRate);
     out << "Exported " << path << ": " << seconds << " s, "
-        << channelCount << " channels (" << routing("click", song.clickChannels) << ", "
-        << routing("guide", song.guideChannels);
-    if (song.padKey && !song.padChannels.empty()) out << ", " << routing("pad", song.padChannels);
+        << channelCount << " channels (click ch " << oneBasedList(song.clickChannels)
+        << ", guide ch " << oneBasedList(song.guideChannels);
+    if (song.padKey && !song.padChannels.empty()) out << ", pad ch " << oneBasedList(song.padChannels);
     out << ").\n" << std::flush;
     return 0;
 }

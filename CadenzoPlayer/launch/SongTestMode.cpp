@@ -13,17 +13,6 @@
 
 namespace cadenzo {
 
-namespace {
-
-// The channels as the user numbered them.
-std::string oneBasedList(const std::vector<std::int64_t>& channels) {
-    std::vector<std::int64_t> numbers;
-    for (const std::int64_t channel : channels) numbers.push_back(channel + 1);
-    return formatIntegerList(numbers);
-}
-
-} // namespace
-
 SongTestOperations SongTestOperations::system() {
     return {
         [] { return CoreAudioDevices::outputDevices(); },

@@ -158,7 +158,9 @@ void LibraryStore::save(const json& library) const {
     fs::create_directories(folder_, error);
     if (error) unwritable(error.message());
     // An unreadable library is the user's data all the same.
-    if (fs::exists(file_) && !readLibrary(file_).value) keepAside(readLibrary(file_).problem);
+    if (fs::exists(file_)) {
+        if (const Reading current = readLibrary(file_); !current.value) keepAside(current.problem);
+    }
 
     const fs::path temporary = folder_ / (".library.json." + std::to_string(::getpid()) + ".tmp");
     fs::remove(temporary, error);
