@@ -25,6 +25,8 @@ struct SongSettings {
     std::int64_t countInBars = 2;
     std::vector<MapEntry> entries;
     std::int64_t startSection = 0;
+    // Shown to those who follow the song (OSC clients); at most longestLabel bytes are kept.
+    std::string title;
     std::optional<std::string> padKey;  // absent: no pad
     std::optional<std::vector<std::string>> padChords;  // absent: a drone in the key
     GuideMuteSchedule guideMuteSchedule;
