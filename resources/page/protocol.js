@@ -20,6 +20,7 @@ export function playSongRequest(requestId, song, rig, device, guideMuted = false
         type: 'playSong',
         requestId,
         deviceUid: rig.deviceUid,
+        title: song.title,
         entries: song.sections.map(sectionForFile),
         click: toZeroBased(rig.click),
         guide: toZeroBased(rig.guide),
