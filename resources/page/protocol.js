@@ -95,6 +95,23 @@ export function setGuideMutedRequest(requestId, muted) {
     return { type: 'setGuideMuted', requestId, muted: Boolean(muted) };
 }
 
+// Hands-free control. A learn is answered by the next press, or by its cancel.
+export function controlStatusRequest(requestId) {
+    return { type: 'controlStatus', requestId };
+}
+
+export function setMidiMappingsRequest(requestId, mappings) {
+    return { type: 'setMidiMappings', requestId, mappings };
+}
+
+export function learnMidiRequest(requestId, cancel = false) {
+    return cancel ? { type: 'learnMidi', requestId, cancel: true } : { type: 'learnMidi', requestId };
+}
+
+export function connectMidiInputRequest(requestId, name) {
+    return { type: 'connectMidiInput', requestId, name };
+}
+
 // ---- Replies --------------------------------------------------------------------------------------------
 
 // Matches every reply to the request it answers; a reply is handled once, whatever order it comes in.
