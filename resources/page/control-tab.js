@@ -174,13 +174,16 @@ function drawControl() {
         : typeof midi.message === 'string' ? midi.message : asking ? 'Asking the program…' : '—';
     const counts = Number.isInteger(osc.received) ? ` · ${osc.received} received, ${osc.dropped || 0} dropped` : '';
     $('oscStatus').textContent = typeof osc.message === 'string' ? osc.message + counts : '—';
-    $('controlProblems').replaceChildren(...control.problems.map((text) => element('li', { className: 'error', text })));
+    $('controlProblems').replaceChildren(...control.problems.map((text) =>
+        element('li', { className: 'error', text })));
 
-    const inputs = Array.isArray(midi.inputs) ? midi.inputs.filter((name) => typeof name === 'string') : [];
+    const listed = Array.isArray(midi.inputs) ? midi.inputs.filter((name) => typeof name === 'string') : null;
+    const inputs = [...(listed || [])];
     if (control.input !== null && !inputs.includes(control.input)) inputs.push(control.input);
+    // Until the program has listed its inputs, the chosen one is not said to be missing.
     $('midiInput').replaceChildren(element('option', { value: '', text: 'None: the virtual port only' }),
         ...inputs.map((name) => element('option', { value: name,
-            text: name === control.input && !(midi.inputs || []).includes(name) ? `${name} (not found)` : name })));
+            text: listed && !listed.includes(name) ? `${name} (not found)` : name })));
     $('midiInput').value = control.input ?? '';
 
     const noMidi = midi.available === false;

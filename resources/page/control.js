@@ -28,11 +28,13 @@ export function targetOf(mapping) {
     return target;
 }
 
-export const targetKey = (target) => [target.action, target.section, target.on].filter((v) => v !== undefined).join(':');
+export const targetKey = (target) =>
+    [target.action, target.section, target.on].filter((v) => v !== undefined).join(':');
 
 const ACTION_WORDS = { playStop: 'Play/stop (as Space)', play: 'Play', stop: 'Stop', next: 'Next song',
     previous: 'Previous song', nextSection: 'Next section', tap: 'Tap tempo' };
-const SWITCH_WORDS = { vamp: ['Vamp on/off', 'Vamp on', 'Vamp off'], cues: ['Cues on/off', 'Cues audible', 'Cues muted'] };
+const SWITCH_WORDS = { vamp: ['Vamp on/off', 'Vamp on', 'Vamp off'],
+    cues: ['Cues on/off', 'Cues audible', 'Cues muted'] };
 
 export function targetWords(target) {
     if (target.action === 'section') return `Section ${target.section}`;
@@ -118,12 +120,14 @@ export function controlStep(message, now) {
         }
         case 'nextSection':
             if (now.phase !== 'playing') return { why: notPlaying };
-            if (now.nextSection === null || now.nextSection >= now.sections) return { why: 'no section comes after this one' };
+            if (now.nextSection === null || now.nextSection >= now.sections)
+                return { why: 'no section comes after this one' };
             return { run: 'section', section: now.nextSection };
         case 'section': {
             const n = message.section;
             if (!Number.isInteger(n) || n < 1) return { why: 'the section must be a whole number from 1' };
-            if (n > now.sections) return { why: `the song has ${now.sections} section${now.sections === 1 ? '' : 's'}` };
+            if (n > now.sections)
+                return { why: `the song has ${now.sections} section${now.sections === 1 ? '' : 's'}` };
             if (now.phase === 'starting') return { why: notPlaying };
             return { run: 'section', section: n - 1 };
         }

@@ -104,7 +104,8 @@ export function handleResult(result, local = false) {
         return;
     }
     // The control requests' replies say "success" where the others say "ok".
-    if (typeof result.ok !== 'boolean' && typeof result.success === 'boolean') result = { ...result, ok: result.success };
+    if (typeof result.ok !== 'boolean' && typeof result.success === 'boolean')
+        result = { ...result, ok: result.success };
     if (result.type === 'control' && result.requestId === undefined) {
         onControlMessage(result);
         renderAll();

@@ -51,7 +51,8 @@
         else if (type === 'connectMidiInput' && body.name !== null && !control.midi.inputs.includes(body.name))
             answer({ type, success: false, error: `No MIDI input named "${body.name}"` });
         else if (type === 'connectMidiInput') control.midi.input = body.name, answer(fine);
-        else if (type === 'learnMidi' && !control.midi.available) answer({ type, success: false, error: control.midi.message });
+        else if (type === 'learnMidi' && !control.midi.available)
+            answer({ type, success: false, error: control.midi.message });
         else if (type === 'learnMidi') {
             if (learning) reply(learning, { type, success: false, error: 'Learning cancelled' });
             learning = body.cancel ? null : body;

@@ -11,13 +11,14 @@ run(async () => {
     $('songTitle').focus();
 
     const PLAYER = ['stopSong', 'playSong', 'jumpToSection', 'setVamp', 'setGuideMuted'];
-    const brief = ({ type, title, section, at, on, muted }) => JSON.parse(JSON.stringify({ type, title, section, at, on,
+    const essentials = ({ type, title, section, at, on, muted }) => JSON.parse(JSON.stringify({ type, title, section, at, on,
         muted }));
     const shown = () => `${$('log').children[0].querySelector('.what').textContent} / ${$('statusLine').textContent}`;
     const steps = [ // message, the requests it sends, the song selected after it, what the log or status line says
         [{ action: 'previous' }, [], 'First', /^previous \//],
         [{ action: 'previous' }, [], 'First', /^previous: not done, the first song of the set list is selected/],
-        [{ action: 'play' }, [{ type: 'stopSong' }, { type: 'playSong', title: 'First' }], 'First', /^3 sections, 120 bpm/],
+        [{ action: 'play' }, [{ type: 'stopSong' }, { type: 'playSong', title: 'First' }], 'First',
+            /^3 sections, 120 bpm/],
         [{ action: 'play' }, [], 'First', /^play: not done, a song is already playing/],
         [{ action: 'nextSection' }, [{ type: 'jumpToSection', section: 1, at: 'bar' }], 'First', /V at the next bar/],
         [{ action: 'section', section: 3 }, [{ type: 'jumpToSection', section: 2, at: 'bar' }], 'First', /Ch at the/],
@@ -37,12 +38,13 @@ run(async () => {
     for (const [message, requests, selected, said] of steps) {
         const before = mock.received.length;
         mock.deliver({ type: 'control', ...message });
-        const sent = mock.received.slice(before).filter((body) => PLAYER.includes(body.type)).map(brief);
+        const sent = mock.received.slice(before).filter((body) => PLAYER.includes(body.type)).map(essentials);
         const what = `${canonical(message)}: ${canonical(sent)}, ${$('songTitle').value}, ${shown()}`;
         check(sameData(sent, requests) && $('songTitle').value === selected && said.test(shown()), what);
         await until(() => phase() !== 'starting', `${canonical(message)} leaves the song started`);
     }
-    check(document.activeElement === $('songTitle') && $('songTitle').value === 'Second', 'the focus and the text stay');
+    check(document.activeElement === $('songTitle') && $('songTitle').value === 'Second',
+        'the focus and the text stay');
 
     // With a dialog in front, too.
     $('openTransfer').click();

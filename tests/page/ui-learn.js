@@ -26,7 +26,7 @@ run(async () => {
     check(sentOfType('learnMidi').at(-1).cancel === true && pedal('Tap tempo') === '—', 'Escape cancels the learn');
     learn('Stop'), learn('Stop');
     check(sentOfType('learnMidi').at(-1).cancel === true && pedal('Stop') === '—', 'so does a second click');
-    check(sentOfType('stopSong').length === 0 && $('controlProblems').textContent === '', 'stopping nothing, failing not');
+    check(sentOfType('stopSong').length === 0 && $('controlProblems').textContent === '', 'nothing stops or fails');
 
     type('sectionNumber', '7');
     $('learnSection').click();
