@@ -129,8 +129,9 @@ struct OscRig {
 struct Tablet {
     Tablet() : server(lo_server_new(nullptr, nullptr)) {
         const auto state = [](const char*, const char*, lo_arg** a, int, lo_message, void* self) {
-            const auto text = [&](int i) { return std::string(&a[i]->s) + "|"; };
-            const auto number = [&](int i) { return std::to_string(a[i]->i); };
+            // Arguments are only 4-byte aligned: read as bytes, not through the union.
+            const auto text = [&](int i) { return std::string(reinterpret_cast<const char*>(a[i])) + "|"; };
+            const auto number = [&](int i) { return std::to_string(static_cast<int>(lo_hires_val(LO_INT32, a[i]))); };
             auto& states = static_cast<Tablet*>(self)->states;
             states.push_back(text(0) + text(1) + number(2) + "|" + text(3) + number(4) + "|" + number(5));
             return 0;
