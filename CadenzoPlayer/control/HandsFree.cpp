@@ -73,10 +73,10 @@ struct HandsFree::Peer {
 
 struct HandsFree::Midi {
     RtMidi::Api api;
+    std::atomic<bool> failed{false};     // RtMidi reported an error
     std::unique_ptr<RtMidiIn> port;      // the virtual port
     std::unique_ptr<RtMidiIn> hardware;  // lists the inputs and holds the chosen one
     std::optional<std::string> input;
-    std::atomic<bool> failed{false};     // RtMidi reported an error
 
     RtMidiIn& make(std::unique_ptr<RtMidiIn>& in, const char* client, HandsFree* owner) {
         in = std::make_unique<RtMidiIn>(api, client);
