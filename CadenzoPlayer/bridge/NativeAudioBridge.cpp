@@ -288,7 +288,7 @@ void NativeAudioBridge::controlRequest(const Protocol::Request& request) {
                     const auto self = weak.lock();
                     if (!self) return;
                     self->sendResult(press ? Protocol::learnedPressResult(toJson(*press))
-                                           : Protocol::failureResult(Protocol::LearnMidiRequest::type, learningCancelledText),
+                                           : Protocol::failureResult(Protocol::LearnMidiRequest::type, Protocol::learningCancelledText),
                                      requestId);
                 });
             });

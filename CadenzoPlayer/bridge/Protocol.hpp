@@ -28,6 +28,7 @@ inline constexpr std::string_view badJumpPointText = "at must be \"bar\" or \"se
 inline constexpr std::string_view missingOnText = "Missing on";
 inline constexpr std::string_view missingMappingsText = "Missing mappings";
 inline constexpr std::string_view handsFreeOffText = "Hands-free control is off";
+inline constexpr std::string_view learningCancelledText = "Learning cancelled";
 
 // A requestId nested deeper than this, counting the reply it is copied into,
 // is refused as malformed: copying and serialising JSON recurses, and a

@@ -46,7 +46,8 @@ public:
     // CONTROL_OSC_PORT and CONTROL_OSC_BIND; empty is unset.
     static Settings settingsFromEnvironment(const EnvironmentReader& env);
 
-    static constexpr const char* clientName = "CadenzoPlayer";
+    // Not the audio client's name: JACK would rename whichever of the two came second.
+    static constexpr const char* clientName = "CadenzoPlayer-control";
     static constexpr const char* portName = "CadenzoPlayer control";
 
     // An OSC port that cannot be opened leaves OSC off and says why on stderr, once.

@@ -25,8 +25,6 @@ struct SongSettings {
     std::int64_t countInBars = 2;
     std::vector<MapEntry> entries;
     std::int64_t startSection = 0;
-    // Shown to those who follow the song (OSC clients); at most longestLabel bytes are kept.
-    std::string title;
     std::optional<std::string> padKey;  // absent: no pad
     std::optional<std::vector<std::string>> padChords;  // absent: a drone in the key
     GuideMuteSchedule guideMuteSchedule;
@@ -37,6 +35,8 @@ struct SongSettings {
         double click = 0, guide = 0, pad = 0;
         friend bool operator==(const Levels&, const Levels&) = default;
     } levels;
+    // Shown to those who follow the song (OSC clients); at most longestLabel bytes are kept.
+    std::string title;
 
     // Far beyond any real song; a larger one is refused before anything is
     // built, so that a mistaken or hostile request cannot hold the player.

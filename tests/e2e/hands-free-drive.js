@@ -9,6 +9,10 @@ run(async () => {
         else if (result) results.push(result);
         pageHandler(result);
     };
+    // Ready once the library is read and the program's control state shown; web_host.sh waits for this file.
+    await until(() => /^MIDI control: "CadenzoPlayer control" on JACK/.test($('midiStatus').textContent) &&
+        /^OSC control: udp 127\.0\.0\.1:\d+/.test($('oscStatus').textContent), 'the control state is shown', 20000);
+    window.webkit.messageHandlers.nativeAudio.postMessage({ type: 'saveFile', fileName: 'ready', text: '' });
     const current = () => document.querySelector('#songs [aria-current="true"]')?.textContent ?? '';
     const state = (label) => () => $('stateLabel').textContent === label;
     const answered = (type, ok = true) => () => results.some((r) => r.type === type && r.ok === ok);

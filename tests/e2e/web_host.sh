@@ -168,6 +168,7 @@ scenario_hands_free() {
 probe() { "$CONTROL_PROBE" "\$@" || echo "control_probe \$* failed"; }
 "$HOST_PROBE" --scenario "$here/../page/ui-helpers.js" --scenario "$here/hands-free-drive.js" --timeout 80 &
 host=\$!
+for _ in \$(seq 1 300); do [ -e "\$HOME/Documents/CadenzoPlayer/ready" ] && break; sleep 0.1; done
 probe midi 176 80 127 --listen system:monitor_5
 sleep 1; probe watch $port 2 >"$work/watched"
 probe midi 176 82 127; sleep 1.5
