@@ -34,32 +34,29 @@ test('a control message does what the page\'s key or strip does, or says why it 
     const playing = { phase: 'playing', vamp: false, guideMuted: false, songIndex: 0, songCount: 2, sections: 3,
         nextSection: 1 };
     const stopped = { ...playing, phase: 'stopped', songIndex: 1, nextSection: null };
-    const table = [
-        [{ action: 'playStop' }, stopped, { run: 'playStop' }], [{ action: 'play' }, stopped, { run: 'play' }],
-        [{ action: 'play' }, playing, { why: 'a song is already playing' }],
-        [{ action: 'stop' }, playing, { run: 'stop' }], [{ action: 'stop' }, stopped, { why: 'nothing is playing' }],
-        [{ action: 'next' }, playing, { run: 'song', step: 1 }],
-        [{ action: 'next' }, stopped, { why: 'the last song of the set list is selected' }],
-        [{ action: 'previous' }, stopped, { run: 'song', step: -1 }],
-        [{ action: 'previous' }, playing, { why: 'the first song of the set list is selected' }],
-        [{ action: 'nextSection' }, playing, { run: 'section', section: 1 }],
-        [{ action: 'nextSection' }, { ...playing, nextSection: 3 }, { why: 'no section comes after this one' }],
-        [{ action: 'nextSection' }, { ...playing, phase: 'starting' }, { why: 'the song is still starting' }],
-        [{ action: 'section', section: 3 }, playing, { run: 'section', section: 2 }],
-        [{ action: 'section', section: 1 }, stopped, { run: 'section', section: 0 }],
-        [{ action: 'section', section: 4 }, playing, { why: 'the song has 3 sections' }],
-        [{ action: 'section', section: 0 }, playing, { why: 'the section must be a whole number from 1' }],
-        [{ action: 'vamp' }, { ...playing, vamp: true }, { run: 'vamp', on: false }],
-        [{ action: 'vamp', on: true }, { ...playing, vamp: true }, { run: 'vamp', on: true }],
-        [{ action: 'vamp' }, stopped, { why: 'nothing is playing' }],
-        [{ action: 'cues' }, stopped, { run: 'cues', muted: true }],
-        [{ action: 'cues', on: false }, stopped, { run: 'cues', muted: true }],
-        [{ action: 'cues', on: true }, { ...playing, guideMuted: true }, { run: 'cues', muted: false }],
-        [{ action: 'tap', on: true }, playing, { why: '"on" must be true or false, and only for vamp and cues' }],
-        [{ action: 'vamp', on: 1 }, playing, { why: '"on" must be true or false, and only for vamp and cues' }],
-        [{ action: 'tap' }, stopped, { run: 'tap' }],
-        [{ action: 'rewind' }, playing, { why: 'this page knows no such action' }],
-    ];
+    const a = (action, more) => ({ action, ...more });
+    const onOnly = { why: '"on" must be true or false, and only for vamp and cues' };
+    const table = [[a('playStop'), stopped, { run: 'playStop' }], [a('play'), stopped, { run: 'play' }],
+        [a('play'), playing, { why: 'a song is already playing' }], [a('stop'), playing, { run: 'stop' }],
+        [a('stop'), stopped, { why: 'nothing is playing' }], [a('next'), playing, { run: 'song', step: 1 }],
+        [a('next'), stopped, { why: 'the last song of the set list is selected' }],
+        [a('previous'), stopped, { run: 'song', step: -1 }],
+        [a('previous'), playing, { why: 'the first song of the set list is selected' }],
+        [a('nextSection'), playing, { run: 'section', section: 1 }],
+        [a('nextSection'), { ...playing, nextSection: 3 }, { why: 'no section comes after this one' }],
+        [a('nextSection'), { ...playing, phase: 'starting' }, { why: 'the song is still starting' }],
+        [a('section', { section: 3 }), playing, { run: 'section', section: 2 }],
+        [a('section', { section: 1 }), stopped, { run: 'section', section: 0 }],
+        [a('section', { section: 4 }), playing, { why: 'the song has 3 sections' }],
+        [a('section', { section: 0 }), playing, { why: 'the section must be a whole number from 1' }],
+        [a('vamp'), { ...playing, vamp: true }, { run: 'vamp', on: false }],
+        [a('vamp'), stopped, { why: 'nothing is playing' }],
+        [a('vamp', { on: true }), { ...playing, vamp: true }, { run: 'vamp', on: true }],
+        [a('cues'), stopped, { run: 'cues', muted: true }],
+        [a('cues', { on: false }), stopped, { run: 'cues', muted: true }],
+        [a('cues', { on: true }), { ...playing, guideMuted: true }, { run: 'cues', muted: false }],
+        [a('tap', { on: true }), playing, onOnly], [a('vamp', { on: 1 }), playing, onOnly],
+        [a('tap'), stopped, { run: 'tap' }], [a('rewind'), playing, { why: 'this page knows no such action' }]];
     for (const [message, now, step] of table)
         assert.deepEqual(L.controlStep(message, now), step, JSON.stringify(message));
     assert.deepEqual([{ action: 'section', section: 3 }, { action: 'vamp', on: true }, { action: 'cues', on: false }]
