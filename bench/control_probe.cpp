@@ -1,4 +1,4 @@
-// A foot switch and a tablet for the end-to-end tests and the latency benchmark:
+// A foot switch and a tablet for the press-to-sound benchmark (bench/run) and the end-to-end tests:
 //
 //   control_probe midi STATUS DATA1 DATA2 [--listen SOURCE_PORT]
 //       sends one MIDI message into the JACK port "CadenzoPlayer control" (waiting up to 10 s for it); with
