@@ -86,6 +86,11 @@ void NativeAudioBridge::dispatch(const Protocol::ParsedMessage& parsed) {
                                  std::is_same_v<Kind, Protocol::SaveFileRequest> ||
                                  std::is_same_v<Kind, Protocol::ExportSongRequest>) {
                 libraryRequest(request);
+            } else if constexpr (std::is_same_v<Kind, Protocol::ControlStatusRequest> ||
+                                 std::is_same_v<Kind, Protocol::SetMidiMappingsRequest> ||
+                                 std::is_same_v<Kind, Protocol::LearnMidiRequest> ||
+                                 std::is_same_v<Kind, Protocol::ConnectMidiInputRequest>) {
+                controlRequest(request);
             } else if constexpr (std::is_same_v<Kind, Protocol::SetLevelsRequest>) {
                 onPlayer(Kind::type, [levels = kind.levels](SongPlayer& player) { player.setLevels(levels); },
                          request.requestId);
@@ -232,6 +237,69 @@ void NativeAudioBridge::libraryRequest(const Protocol::Request& request) {
                 }).string());
         },
                     request.requestId);
+    }
+}
+
+void NativeAudioBridge::startHandsFree(const HandsFree::Settings& settings) {
+    const std::weak_ptr<NativeAudioBridge> weak = weak_from_this();
+    handsFree_ = std::make_shared<HandsFree>(
+        settings,
+        [weak](const ControlEvent& event) {
+            MainThread::post([weak, message = controlMessage(event)] {
+                if (auto self = weak.lock()) self->sendResult(message, std::nullopt);
+            });
+        },
+        [player = std::weak_ptr(player_)] {
+            const auto song = player.lock();
+            if (!song) return PlayPosition{};
+            const SongPlayer::Position at = song->position();
+            if (!at.playing) return PlayPosition{};
+            return PlayPosition{true, at.title, at.section + 1, at.sectionLabel, at.bar, at.beat};
+        });
+}
+
+void NativeAudioBridge::controlRequest(const Protocol::Request& request) {
+    const std::string_view type = Protocol::typeName(request.kind);
+    if (!handsFree_) return sendResult(Protocol::failureResult(type, Protocol::handsFreeOffText), request.requestId);
+    if (std::holds_alternative<Protocol::ControlStatusRequest>(request.kind)) {
+        // Listing MIDI inputs may wait on the MIDI system.
+        answerLater(type, [handsFree = handsFree_, type] {
+            json result = handsFree->status();
+            result.update(Protocol::successResult(type));
+            return result;
+        }, request.requestId);
+    } else if (const auto* mappings = std::get_if<Protocol::SetMidiMappingsRequest>(&request.kind)) {
+        if (!mappings->mappings)
+            return sendResult(Protocol::failureResult(type, Protocol::missingMappingsText), request.requestId);
+        try {
+            handsFree_->setMappings(parseMidiMappings(*mappings->mappings));
+            sendResult(Protocol::successResult(type), request.requestId);
+        } catch (const Error& error) {
+            sendResult(Protocol::failureResult(type, error.description()), request.requestId);
+        }
+    } else if (const auto* learn = std::get_if<Protocol::LearnMidiRequest>(&request.kind)) {
+        if (learn->cancel) {
+            handsFree_->cancelLearn();
+            return sendResult(Protocol::successResult(type), request.requestId);
+        }
+        try {
+            handsFree_->learn([weak = weak_from_this(), requestId = request.requestId](std::optional<MidiPress> press) {
+                MainThread::post([weak, requestId, press] {
+                    const auto self = weak.lock();
+                    if (!self) return;
+                    self->sendResult(press ? Protocol::learnedPressResult(toJson(*press))
+                                           : Protocol::failureResult(Protocol::LearnMidiRequest::type, Protocol::learningCancelledText),
+                                     requestId);
+                });
+            });
+        } catch (const Error& error) {
+            sendResult(Protocol::failureResult(type, error.description()), request.requestId);
+        }
+    } else if (const auto* input = std::get_if<Protocol::ConnectMidiInputRequest>(&request.kind)) {
+        answerLater(type, [handsFree = handsFree_, name = input->name, type] {
+            handsFree->connectInput(name);
+            return Protocol::successResult(type);
+        }, request.requestId);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CadenzoPlayer/bridge/Protocol.hpp"
+#include "CadenzoPlayer/control/HandsFree.hpp"
 #include "CadenzoPlayer/dispatch/SerialQueue.hpp"
 #include "CadenzoPlayer/playback/Device.hpp"
 #include "CadenzoPlayer/playback/SongPlayer.hpp"
@@ -30,8 +31,9 @@ public:
 // the test tone, starting a song and changing its levels run on the shared
 // pool and answer when they are done; the library and saved files are read
 // and written one request at a time, in order, on a queue of their own. The
-// only result nobody asked for is "deviceLost", when the playing song's device
-// goes away. Main thread only, except for the work it hands off.
+// only results nobody asked for are "deviceLost", when the playing song's device
+// goes away, and "control", an action from a foot switch or an OSC client.
+// Main thread only, except for the work it hands off.
 class NativeAudioBridge : public std::enable_shared_from_this<NativeAudioBridge> {
 public:
     // How the tone's thread waits while the tone sounds; by default it sleeps.
@@ -70,6 +72,11 @@ public:
 
     const std::shared_ptr<SongPlayer>& player() const { return player_; }
 
+    // Takes MIDI and OSC control from now on: each action reaches the page as
+    // an unsolicited "control" result, and OSC clients follow the song player.
+    // Without it the control requests fail with handsFreeOffText.
+    void startHandsFree(const HandsFree::Settings& settings);
+
 private:
     NativeAudioBridge(ToneWait toneWait, Folders folders);
 
@@ -82,6 +89,7 @@ private:
     void onPlayer(std::string_view type, std::function<void(SongPlayer&)> action,
                   std::optional<nlohmann::json> requestId);
     void libraryRequest(const BridgeProtocol::Request& request);
+    void controlRequest(const BridgeProtocol::Request& request);
     // Runs `work` on the shared pool, or on `queue`, and sends the result it
     // gives, or the failure of a `type` request it throws, on the main thread.
     void answerLater(std::string_view type, std::function<nlohmann::json()> work,
@@ -92,6 +100,7 @@ private:
     const ToneWait toneWait_;
     const Folders folders_;
     const std::unique_ptr<SerialQueue> files_;
+    std::shared_ptr<HandsFree> handsFree_;
 };
 
 } // namespace cadenzo

@@ -90,6 +90,13 @@ PlaySongRequest readPlaySong(const json& body) {
     song.startSection = readField(body, "startSection", integerValue).value_or(0);
     song.totalChannels = readField(body, "totalChannels", integerValue);
     song.guideMuted = readField(body, "guideMuted", booleanValue).value_or(false);
+    song.title = readField(body, "title", stringValue).value_or("");
+    if (song.title.size() > SongSettings::longestLabel) {
+        // Cut on a character boundary: the title is only shown.
+        std::size_t cut = SongSettings::longestLabel;
+        while (cut > 0 && (static_cast<unsigned char>(song.title[cut]) & 0xC0) == 0x80) --cut;
+        song.title.resize(cut);
+    }
     const LevelChange levels = readLevels(body);
     song.levels = {levels.click.value_or(0), levels.guide.value_or(0), levels.pad.value_or(0)};
     return request;
@@ -291,6 +298,17 @@ ParsedMessage parseMessage(const json& body) {
                        std::move(requestId)};
     if (name == SetVampRequest::type) return Request{SetVampRequest{readField(body, "on", booleanValue)}, std::move(requestId)};
     if (name == SetLevelsRequest::type) return Request{SetLevelsRequest{readLevels(body)}, std::move(requestId)};
+    if (name == ControlStatusRequest::type) return Request{ControlStatusRequest{}, std::move(requestId)};
+    if (name == SetMidiMappingsRequest::type) {
+        SetMidiMappingsRequest request;
+        if (const json* mappings = field(body, "mappings"); mappings && jsonWithinLimits(*mappings, 8, true))
+            request.mappings = *mappings;
+        return Request{std::move(request), std::move(requestId)};
+    }
+    if (name == LearnMidiRequest::type)
+        return Request{LearnMidiRequest{readField(body, "cancel", booleanValue).value_or(false)}, std::move(requestId)};
+    if (name == ConnectMidiInputRequest::type)
+        return Request{ConnectMidiInputRequest{readField(body, "name", stringValue)}, std::move(requestId)};
     return ProtocolError{unknownTypeResult(name), std::move(requestId)};
 }
 
@@ -341,6 +359,12 @@ json savedFileResult(std::string_view type, const std::string& path) {
 json playSongSuccessResult(double totalDuration) {
     json result = successResult(PlaySongRequest::type);
     result["totalDuration"] = totalDuration;
+    return result;
+}
+
+json learnedPressResult(json press) {
+    json result = successResult(LearnMidiRequest::type);
+    result["press"] = std::move(press);
     return result;
 }
 

@@ -26,6 +26,9 @@ inline constexpr std::string_view missingTextText = "Missing text";
 inline constexpr std::string_view missingSectionText = "Missing section";
 inline constexpr std::string_view badJumpPointText = "at must be \"bar\" or \"section\"";
 inline constexpr std::string_view missingOnText = "Missing on";
+inline constexpr std::string_view missingMappingsText = "Missing mappings";
+inline constexpr std::string_view handsFreeOffText = "Hands-free control is off";
+inline constexpr std::string_view learningCancelledText = "Learning cancelled";
 
 // A requestId nested deeper than this, counting the reply it is copied into,
 // is refused as malformed: copying and serialising JSON recurses, and a
@@ -133,9 +136,34 @@ struct SetVampRequest {
     std::optional<bool> on;
 };
 
+// Hands-free control: MIDI and OSC inputs, their state, the pedal's bindings.
+struct ControlStatusRequest {
+    static constexpr std::string_view type = "controlStatus";
+};
+
+struct SetMidiMappingsRequest {
+    static constexpr std::string_view type = "setMidiMappings";
+    // Absent without the key, or when it nests too deep to be copied safely.
+    std::optional<nlohmann::json> mappings;
+};
+
+// Answered with the next press, or cancels the learn that waits.
+struct LearnMidiRequest {
+    static constexpr std::string_view type = "learnMidi";
+    bool cancel = false;
+};
+
+// Absent or null: no hardware input.
+struct ConnectMidiInputRequest {
+    static constexpr std::string_view type = "connectMidiInput";
+    std::optional<std::string> name;
+};
+
 using RequestKind = std::variant<ListDevicesRequest, TestToneRequest, PlaySongRequest, StopSongRequest,
                                  SetGuideMutedRequest, LoadLibraryRequest, SaveLibraryRequest, SaveFileRequest,
-                                 ExportSongRequest, SetLevelsRequest, JumpToSectionRequest, SetVampRequest>;
+                                 ExportSongRequest, SetLevelsRequest, JumpToSectionRequest, SetVampRequest,
+                                 ControlStatusRequest, SetMidiMappingsRequest, LearnMidiRequest,
+                                 ConnectMidiInputRequest>;
 
 struct Request {
     RequestKind kind;
@@ -171,6 +199,8 @@ nlohmann::json playSongSuccessResult(double totalDuration);
 nlohmann::json loadLibraryResult(nlohmann::json library, const std::optional<std::string>& warning);
 // saveFile's and exportSong's success: where the file went.
 nlohmann::json savedFileResult(std::string_view type, const std::string& path);
+// learnMidi's success: the press as the page stores it in a binding.
+nlohmann::json learnedPressResult(nlohmann::json press);
 // Sent unasked when the device of the playing song goes away.
 nlohmann::json deviceLostResult(const std::string& deviceUid);
 nlohmann::json deviceObject(const CoreAudioDevices::Device& device);

@@ -3,6 +3,7 @@
 #include "CadenzoPlayer/bridge/SelfTest.hpp"
 #include "CadenzoPlayer/dispatch/GLibMainThread.hpp"
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
+#include "CadenzoPlayer/launch/Environment.hpp"
 #include "CadenzoPlayer/resource_bundle_accessor.hpp"
 
 #include <cstdio>
@@ -169,6 +170,8 @@ HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& 
     host = new HostState;
 
     host->bridge = NativeAudioBridge::make();
+    // A self-test only lists devices; it takes no control from outside.
+    if (!settings.selfTestEnabled) host->bridge->startHandsFree(HandsFree::settingsFromEnvironment(readEnvironment));
     host->navigationLogger = std::make_unique<NavigationLogger>();
 
     host->contentController = webkit_user_content_manager_new();

@@ -52,10 +52,14 @@ Environment:
   LOAD_URL=ADDRESS       page to open in the window (default: )" + defaultPage + R"()
   BRIDGE_TEST_PAGE=1     open the bundled control page (default: off)
   SELF_TEST=1            ask the page's bridge for the devices once, print, quit (default: off)
+  CONTROL_OSC_PORT=N     take OSC control in the window on this UDP port (default: no OSC)
+  CONTROL_OSC_BIND=ADDRESS  the address the OSC port listens on (default: 127.0.0.1)
 
 A flag is on only for the exact text 1; an invalid value takes the default.
 The control page keeps its library in $XDG_DATA_HOME/cadenzo-player/library.json
 (default ~/.local/share/cadenzo-player/library.json).
+In the window a MIDI foot switch connected to "CadenzoPlayer control" (JACK or
+ALSA) drives the page; CC 80-83 play/stop, next song, next section and vamp.
 )";
 }
 

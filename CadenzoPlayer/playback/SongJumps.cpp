@@ -78,6 +78,36 @@ void SongPlayer::jumpToSection(std::int64_t section, bool atSectionEnd) {
     });
 }
 
+SongPlayer::Position SongPlayer::position() {
+    return queue_.sync([&] {
+        Position position;
+        if (!engine_ || !plan_) return position;
+        const std::int64_t now = clickPlayer_->playedFrames();
+        const Plan& plan = planAt(now);
+        if (plan.bars.empty() || now >= plan.frameAt(plan.bars.size())) return position;
+        const std::size_t bar = barAt(plan, now);
+        const BarInfo& info = plan.bars[bar];
+        position.playing = true;
+        position.title = plan.song.title;
+        position.section = info.section;
+        if (info.section < 0) {
+            position.sectionLabel = "Count-in";
+            position.bar = static_cast<std::int64_t>(bar) + 1;
+        } else {
+            position.sectionLabel = plan.song.entries[static_cast<std::size_t>(info.section)].label;
+            // Counted on the chart, so that a bar after a jump or a repeat keeps its number.
+            std::int64_t first = 0;
+            for (std::int64_t k = 0; k < info.section; ++k)
+                first += std::max<std::int64_t>(plan.song.entries[static_cast<std::size_t>(k)].bars, 1);
+            position.bar = info.songBar - first + 1;
+        }
+        const double framesPerBeat = plan.format.sampleRate * 60.0 / info.tempo;
+        const auto beat = static_cast<std::int64_t>(static_cast<double>(std::max<std::int64_t>(now - plan.frameAt(bar), 0)) / framesPerBeat);
+        position.beat = std::clamp<std::int64_t>(beat + 1, 1, info.beatsPerBar);
+        return position;
+    });
+}
+
 void SongPlayer::setVamp(bool on) {
     queue_.sync([&] {
         if (!engine_ || !plan_) throw Error(domain, SongPlayerError::idle, "Nothing is playing");

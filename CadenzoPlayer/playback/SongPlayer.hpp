@@ -107,6 +107,20 @@ public:
     // the current song goes away; the song is then cut. Set before playing.
     void setDeviceLostHandler(std::function<void(const std::string& deviceUid)> handler);
 
+    // Where the playing song is on its device: its section (from 0, -1 in the
+    // count-in) and that section's label, the bar within the section or the
+    // count-in and the beat within the bar, both from 1. Not playing once the
+    // song's last bar has sounded. Runs on the player's queue; the caller waits.
+    struct Position {
+        bool playing = false;
+        std::string title;
+        std::int64_t section = -1;
+        std::string sectionLabel;
+        std::int64_t bar = 0, beat = 0;
+        friend bool operator==(const Position&, const Position&) = default;
+    };
+    Position position();
+
     // How far the current song has played on its device; ended once it has
     // stopped or was never started, lost once its device went away.
     PlayProgress progress();

@@ -35,6 +35,8 @@ struct SongSettings {
         double click = 0, guide = 0, pad = 0;
         friend bool operator==(const Levels&, const Levels&) = default;
     } levels;
+    // Shown to those who follow the song (OSC clients); at most longestLabel bytes are kept.
+    std::string title;
 
     // Far beyond any real song; a larger one is refused before anything is
     // built, so that a mistaken or hostile request cannot hold the player.

@@ -1,10 +1,11 @@
 // The page's state, small shared functions, and the status line, alert bar and log every part writes to.
 import * as L from './logic.js';
 
-// How long each request may wait for its reply (ms). A tone takes about 1.5 s, a song prepares its sounds first.
+// How long each request may wait for its reply (ms). A tone takes about 1.5 s, a song prepares its sounds first;
+// a learn waits for a pedal as long as it takes.
 export const TIMEOUTS = { listDevices: 5000, testTone: 12000, playSong: 20000, stopSong: 5000, setGuideMuted: 5000,
     loadLibrary: 10000, saveLibrary: 10000, saveFile: 10000, setLevels: 5000, jumpToSection: 5000, setVamp: 5000,
-    exportSong: 120000 };
+    exportSong: 120000, controlStatus: 5000, setMidiMappings: 5000, connectMidiInput: 5000 };
 export const LOG_LIMIT = 300;
 export const TYPE_NAMES = {
     listDevices: 'List interfaces',
@@ -20,6 +21,11 @@ export const TYPE_NAMES = {
     jumpToSection: 'Jump',
     setVamp: 'Vamp',
     exportSong: 'Export WAV',
+    control: 'Control',
+    controlStatus: 'Control status',
+    setMidiMappings: 'Pedal mappings',
+    learnMidi: 'Learn pedal',
+    connectMidiInput: 'MIDI input',
 };
 
 export const $ = (id) => document.getElementById(id);
@@ -41,6 +47,9 @@ export const app = {
     unseenLogErrors: 0,
     storageFailed: false,
     nextSongId: 1,
+    // Hands-free control: the program's last status, the mappings shown (`stored` once the library holds them),
+    // the chosen MIDI input, the row waiting for a press, and failures to show in the Control tab.
+    control: { status: null, mappings: null, stored: false, input: null, learning: null, problems: [] },
 };
 
 // ---- Small shared functions ----------------------------------------------------------------------------

@@ -2,10 +2,11 @@ import { $, app, nativeAudio, setStatus } from './app.js';
 import { stopSong, togglePlay, toggleGuide, toggleVamp } from './transport.js';
 import { selectRelative } from './songs.js';
 import { tap } from './editor.js';
+import { cancelLearning } from './control-tab.js';
 
 // ---- Tabs and keys --------------------------------------------------------------------------------------
 
-export const TABS = ['song', 'pad', 'outputs', 'log'];
+export const TABS = ['song', 'pad', 'outputs', 'control', 'log'];
 
 export function showTab(name) {
     app.activeTab = name;
@@ -36,7 +37,8 @@ export function onKeyDown(event) {
     if (event.defaultPrevented || event.altKey || event.ctrlKey || event.metaKey) return;
     if ($('transfer').open) return;
     if (event.key === 'Escape') {
-        if (!nativeAudio()) return;
+        // A pedal being learned is what Escape ends first.
+        if (!nativeAudio() || cancelLearning()) return;
         stopSong();
         setStatus('Stopped everything.');
         return;

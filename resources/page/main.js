@@ -8,6 +8,7 @@ import { songChanged, addSong, moveSong, deleteSong, transferMessage, openTransf
 import { bindNumberField, readStrictInteger, readNumber, setTempo, tap, applySectionsText, addSection, renderSectionsHint } from './editor.js';
 import { renderAll } from './view.js';
 import { TABS, showTab, isTypingTarget, onKeyDown, onTabKey } from './keys.js';
+import { wireControl } from './control-tab.js';
 
 // ---- Start-up ----------------------------------------------------------------------------------------------
 
@@ -66,6 +67,7 @@ export function wire() {
     });
     $('refreshDevices').addEventListener('click', listDevices);
     wireLevels();
+    wireControl();
     $('clearLog').addEventListener('click', () => $('log').replaceChildren());
     for (const tab of TABS) $(`tab-${tab}`).addEventListener('click', () => showTab(tab));
     document.querySelector('.tabs').addEventListener('keydown', onTabKey);

@@ -5,6 +5,7 @@ import { onPlayResult } from './transport.js';
 import { renderAll } from './view.js';
 import { onLibraryLoaded, onLibrarySaved } from './store.js';
 import { onFileSaved, onExported } from './songs.js';
+import { onControlMessage, onControlReply, startControl } from './control-tab.js';
 
 // ---- Messages to and from the audio engine -----------------------------------------------------------------
 
@@ -37,6 +38,12 @@ export function describeRequest(request) {
             return request.on ? 'on' : 'off';
         case 'exportSong':
             return request.fileName;
+        case 'setMidiMappings':
+            return `${request.mappings.length} binding${request.mappings.length === 1 ? '' : 's'}`;
+        case 'learnMidi':
+            return request.cancel ? 'cancel' : 'waiting for a press';
+        case 'connectMidiInput':
+            return request.name === null ? 'none' : request.name;
         default:
             return '';
     }
@@ -87,12 +94,21 @@ export function summarizeResult(result) {
         return `Failed: ${typeof result.error === 'string' ? result.error : '(no reason given)'}`;
     if (Array.isArray(result.devices)) return `OK: ${result.devices.length} interface(s)`;
     if (typeof result.totalDuration === 'number') return `OK: playing, ${result.totalDuration.toFixed(2)} s`;
+    if (L.isPress(result.press)) return `OK: ${L.bindingWords(result.press)}`;
     return 'OK';
 }
 
 export function handleResult(result, local = false) {
     if (result === null || typeof result !== 'object') {
         addLog('←', '?', `A reply that is not an object: ${String(result)}`, 'error');
+        return;
+    }
+    // The control requests' replies say "success" where the others say "ok".
+    if (typeof result.ok !== 'boolean' && typeof result.success === 'boolean')
+        result = { ...result, ok: result.success };
+    if (result.type === 'control' && result.requestId === undefined) {
+        onControlMessage(result);
+        renderAll();
         return;
     }
     if (result.type === 'deviceLost') {
@@ -119,8 +135,9 @@ export function handleResult(result, local = false) {
     }
     const late = match.kind === 'late' ? ' (after its wait had run out)' : '';
     // Saves go with every change; the log shows the ones that fail.
+    const fine = result.ok === true || (type === 'learnMidi' && result.error === 'Learning cancelled');
     if (type !== 'saveLibrary' || result.ok !== true)
-        addLog(local ? '!' : '←', type, summarizeResult(result) + late, result.ok === true ? '' : 'error');
+        addLog(local ? '!' : '←', type, summarizeResult(result) + late, fine ? '' : 'error');
     switch (request.type) {
         case 'listDevices':
             onDevicesListed(result);
@@ -132,8 +149,7 @@ export function handleResult(result, local = false) {
             onPlayResult(result, request, local);
             break;
         case 'loadLibrary':
-            onLibraryLoaded(result);
-            renderAll({ editor: true });
+            libraryArrived(result);
             break;
         case 'saveLibrary':
             onLibrarySaved(result, request);
@@ -143,6 +159,12 @@ export function handleResult(result, local = false) {
             break;
         case 'exportSong':
             onExported(result, request, local);
+            break;
+        case 'controlStatus':
+        case 'setMidiMappings':
+        case 'learnMidi':
+        case 'connectMidiInput':
+            onControlReply(result, request);
             break;
         case 'jumpToSection':
         case 'setVamp':
@@ -155,6 +177,13 @@ export function handleResult(result, local = false) {
                 showAlert(errorText(result, local));
     }
     renderAll();
+}
+
+// What the pedals and tablets need waits for the library, which holds their mappings.
+function libraryArrived(result) {
+    onLibraryLoaded(result);
+    startControl();
+    renderAll({ editor: true });
 }
 
 export function errorText(result, local) {
@@ -181,8 +210,9 @@ export function checkTimeouts() {
         } else if (request.type === 'exportSong') {
             onExported({ ok: false, error: `no answer after ${TIMEOUTS.exportSong / 1000} s` }, request, true);
         } else if (request.type === 'loadLibrary') {
-            onLibraryLoaded({ ok: false, error: 'no answer from the program' });
-            renderAll({ editor: true });
+            libraryArrived({ ok: false, error: 'no answer from the program' });
+        } else if (['controlStatus', 'setMidiMappings', 'connectMidiInput'].includes(request.type)) {
+            onControlReply({ ok: false, error: `no answer after ${TIMEOUTS[request.type] / 1000} s` }, request);
         } else {
             showAlert(`No answer from the audio engine (${name}).`);
         }

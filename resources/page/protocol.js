@@ -20,6 +20,7 @@ export function playSongRequest(requestId, song, rig, device, guideMuted = false
         type: 'playSong',
         requestId,
         deviceUid: rig.deviceUid,
+        title: song.title,
         entries: song.sections.map(sectionForFile),
         click: toZeroBased(rig.click),
         guide: toZeroBased(rig.guide),
@@ -92,6 +93,23 @@ export function stopSongRequest(requestId) {
 
 export function setGuideMutedRequest(requestId, muted) {
     return { type: 'setGuideMuted', requestId, muted: Boolean(muted) };
+}
+
+// Hands-free control. A learn is answered by the next press, or by its cancel.
+export function controlStatusRequest(requestId) {
+    return { type: 'controlStatus', requestId };
+}
+
+export function setMidiMappingsRequest(requestId, mappings) {
+    return { type: 'setMidiMappings', requestId, mappings };
+}
+
+export function learnMidiRequest(requestId, cancel = false) {
+    return cancel ? { type: 'learnMidi', requestId, cancel: true } : { type: 'learnMidi', requestId };
+}
+
+export function connectMidiInputRequest(requestId, name) {
+    return { type: 'connectMidiInput', requestId, name };
 }
 
 // ---- Replies --------------------------------------------------------------------------------------------

@@ -150,6 +150,13 @@ export function saveRig(quiet = false) {
     changed(quiet);
 }
 
+// Pedal mappings and the MIDI input, under "control" beside the fields this page keeps as read.
+export function saveControl(fields) {
+    const control = store.base.control !== null && typeof store.base.control === 'object' ? store.base.control : {};
+    store.base = { ...store.base, control: { ...control, ...fields } };
+    changed(false);
+}
+
 export function onLibrarySaved(result, request) {
     if (request.id !== store.saving) return;
     store.saving = null;

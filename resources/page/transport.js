@@ -106,7 +106,10 @@ export function sendLevels() {
 }
 
 export function toggleGuide() {
-    const muted = !app.transport.state.guideMuted;
+    setGuideMuted(!app.transport.state.guideMuted);
+}
+
+export function setGuideMuted(muted) {
     // Without the engine the choice is only remembered for the next song.
     const ids = nativeAudio() ? requestIds : { mute: () => null };
     const actions = app.transport.setGuideMuted(muted, ids);
@@ -139,7 +142,11 @@ export function toggleVamp() {
         setStatus('Vamp repeats the section playing: start a song first.');
         return;
     }
-    sendActions(app.transport.setVamp(requestIds, performance.now(), !state.vamp));
+    setVamp(!state.vamp);
+}
+
+export function setVamp(on) {
+    sendActions(app.transport.setVamp(requestIds, performance.now(), on));
 }
 
 export function tick() {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The web host under a virtual X display, in the program and in host_probe (which builds the same host):
 #   web_host.sh self_test | control_page | missing_page | failed_loads | file_reads | window | library | song_model | device_lost
+#               | hands_free
 # HOST_PROBE and NODE name programs as PLAYER and WAV_CHECK do.
 set -uo pipefail
 : "${HOST_PROBE:?}" "${NODE:?}"
@@ -154,6 +155,47 @@ scenario_device_lost() {
   play --kill-server-once-playing --restart-server --timeout 60 -- BRIDGE_TEST_PAGE=1 "${display[@]}" "$HOST_PROBE" \
     --scenario "$here/../page/ui-helpers.js" --scenario "$here/device-lost-drive.js" --timeout 50
   expect_status 0
+}
+
+# A foot switch (a JACK MIDI client) and a tablet (OSC over the loopback) drive the bundled page through a
+# set list of two songs (hands-free-drive.js checks the page's side); the tablet follows the song, and a
+# malformed packet and a flood of 10,000 leave the program answering.
+scenario_hands_free() {
+  : "${CONTROL_PROBE:?}"
+  local port=$((20000 + RANDOM % 20000)) data="$work/data/cadenzo-player"
+  mkdir -p "$data" && cp "$here/hands-free-library.json" "$data/library.json"
+  cat >"$work/steps.sh" <<STEPS
+probe() { "$CONTROL_PROBE" "\$@" || echo "control_probe \$* failed"; }
+"$HOST_PROBE" --scenario "$here/../page/ui-helpers.js" --scenario "$here/hands-free-drive.js" --timeout 80 &
+host=\$!
+for _ in \$(seq 1 300); do [ -e "\$HOME/Documents/CadenzoPlayer/ready" ] && break; sleep 0.1; done
+probe midi 176 80 127 --listen system:monitor_5
+sleep 1; probe watch $port 2 >"$work/watched"
+probe midi 176 82 127; sleep 1.5
+probe midi 176 80 127; sleep 1.5
+probe midi 176 81 127; sleep 1.5
+probe osc $port /cadenzo/previous; sleep 1.5
+probe osc $port /cadenzo/play; sleep 3
+probe osc $port /cadenzo/section i:2; sleep 1.5
+probe osc $port /cadenzo/vamp i:1; sleep 1; probe osc $port /cadenzo/vamp f:0; sleep 1.5
+probe osc $port /cadenzo/cues i:0; sleep 1; probe osc $port /cadenzo/cues i:1; sleep 1
+probe osc $port /cadenzo/tap f:1; probe osc $port /cadenzo/tap f:0; sleep 1
+probe osc $port /cadenzo/stop; sleep 1.5
+probe garbage $port; probe flood $port 10000 /cadenzo/tap; sleep 1.5
+probe watch $port 1 >>"$work/watched"
+probe osc $port /cadenzo/stop
+wait \$host
+STEPS
+  play --timeout 100 --record "$work/take.wav" -- XDG_DATA_HOME="$work/data" CONTROL_OSC_PORT=$port BRIDGE_TEST_PAGE=1 \
+    "${display[@]}" bash "$work/steps.sh"
+  expect_status 0
+  ! grep -q 'failed$' "$work/out" || fail "a control_probe step failed"
+  grep -Eq '^sound after [0-9]+ frames' "$work/out" || fail "the foot switch's play was not heard"
+  cat "$work/watched"
+  grep -Eq '^state playing "Opener" section [0-3] "(Count-in|In|V)" bar [1-8] beat [1-4]$' "$work/watched" \
+    || fail "the tablet did not see the song playing"
+  [ "$(tail -n 1 "$work/watched")" = 'state stopped "" section 0 "" bar 0 beat 0' ] || fail "no answer after the flood"
+  report --sound-on 5,7
 }
 
 run_scenario "${1:-}"

@@ -6,7 +6,8 @@
 // The library file stands in local storage under its own key (kept between runs with page-probe's
 // --data-dir), and a warning for its next reading under another. Scenarios steer it through
 // window.__cadenzoMock: `options` (delays, errors, devices), `received` (every request body, in order),
-// `library()` and `deliver(result)`.
+// `library()` and `deliver(result)`. Hands-free control answers with "success" as the program does, keeps its
+// state in `control` (MIDI, OSC, the mappings in use), and answers a waiting learn with `pressPedal(press)`.
 (function () {
     'use strict';
     const options = {
@@ -21,17 +22,42 @@
         errors: {}, // by request type, for example { testTone: 'setSinkId equivalent failed: -10851' }
     };
     const received = [];
+    const control = { midi: { available: true, port: 'CadenzoPlayer control', system: 'JACK', input: null,
+        inputs: ['USB MIDI Pedal', 'Keystation 49'], message: 'MIDI control: "CadenzoPlayer control" on JACK' },
+    osc: { port: 9000, bind: '127.0.0.1', message: 'OSC control: udp 127.0.0.1:9000', received: 0, dropped: 0 },
+    mappings: [80, 81, 82, 83].map((number, i) => ({ kind: 'cc', channel: 0, number,
+        action: ['playStop', 'next', 'nextSection', 'vamp'][i] })) };
+    let learning = null;
     let sections = 0; // of the song playing
     const FILE = 'cadenzo.mock.library';
     const WARNING = 'cadenzo.mock.warning';
     const library = () => JSON.parse(localStorage.getItem(FILE));
     const deliver = (result) => (0, eval)(`(window.onNativeAudioResult || console.log)(${JSON.stringify(result)})`);
 
+    const reply = (body, result, delay) => setTimeout(() => deliver({ ...result, requestId: body.requestId }), delay);
+    function pressPedal(press) {
+        if (learning) reply(learning, { type: 'learnMidi', success: true, press });
+        learning = null;
+    }
+
     function receive(body) {
         received.push(body);
-        const answer = (result, delay) => setTimeout(() => deliver({ ...result, requestId: body.requestId }), delay);
+        const answer = (result, delay) => reply(body, result, delay);
         const { type } = body;
+        const fine = { type, success: true };
         if (options.errors[type]) answer({ ok: false, type, error: options.errors[type] });
+        else if (type === 'controlStatus') answer({ ...fine, ...JSON.parse(JSON.stringify(control)) });
+        else if (type === 'setMidiMappings') control.mappings = body.mappings, answer(fine);
+        else if (type === 'connectMidiInput' && body.name !== null && !control.midi.inputs.includes(body.name))
+            answer({ type, success: false, error: `No MIDI input named "${body.name}"` });
+        else if (type === 'connectMidiInput') control.midi.input = body.name, answer(fine);
+        else if (type === 'learnMidi' && !control.midi.available)
+            answer({ type, success: false, error: control.midi.message });
+        else if (type === 'learnMidi') {
+            if (learning) reply(learning, { type, success: false, error: 'Learning cancelled' });
+            learning = body.cancel ? null : body;
+            if (body.cancel) answer(fine);
+        }
         else if (type === 'listDevices') answer({ ok: true, type, devices: options.devices.map((d) => ({ ...d })) });
         else if (type === 'testTone') answer({ ok: true, type }, options.toneDelay);
         else if (type === 'playSong') {
@@ -57,7 +83,7 @@
         else answer({ ok: true, type });
     }
 
-    window.__cadenzoMock = { options, received, deliver, library };
+    window.__cadenzoMock = { options, received, deliver, library, control, pressPedal };
     // Bodies as the native side sees them: JSON data.
     const nativeAudio = { postMessage: (body) => receive(JSON.parse(JSON.stringify(body))) };
     if (window.webkit) window.webkit.messageHandlers.nativeAudio = nativeAudio;

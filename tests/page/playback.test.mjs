@@ -120,9 +120,7 @@ const types = (actions) => actions.map((a) => a.type).join();
 
 test('every reply is matched once to its request, in any order; others are told apart', () => {
     const tracker = L.createRequestTracker('p');
-    const tone = tracker.add('testTone', 0, 1000);
-    const list = tracker.add('listDevices', 0, 1000);
-    const mute = tracker.add('setGuideMuted', 0, 1000);
+    const [tone, list, mute] = ['testTone', 'listDevices', 'setGuideMuted'].map((type) => tracker.add(type, 0, 1000));
     const kind = (result) => tracker.settle({ ok: true, ...result }).kind;
     const other = L.createRequestTracker('q').add('stopSong', 0, 1);
     const rows = [[{ type: 'listDevices', requestId: list }, 'reply'], [{ type: 'testTone', requestId: tone }, 'reply'],

@@ -26,10 +26,10 @@ run(async () => {
     check($('stateLabel').textContent === 'Starting…', 'Space starts the song');
     const [stop, { requestId, ...play }] = mock.received.slice(received);
     check(stop.type === 'stopSong', 'a first song stops whatever may still sound, then plays');
-    check(sameData(play, { type: 'playSong', deviceUid: 'alsa:hw:CARD=USB,DEV=0', entries: [{ label: 'In', bars: 1 },
-        { label: 'V', bars: 2, tempo: 120 }], click: [0, 1], guide: [0, 1], pad: [2], tempo: 240, beatsPerBar: 4,
-        countInBars: 1, startSection: 0, totalChannels: 18, padKey: 'G', padChords: ['1', '4', '4', 'x'],
-        guideMuted: true, levels: { click: 0, guide: 0, pad: -120 } }), canonical(play));
+    check(sameData(play, { type: 'playSong', deviceUid: 'alsa:hw:CARD=USB,DEV=0', title: 'New song',
+        entries: [{ label: 'In', bars: 1 }, { label: 'V', bars: 2, tempo: 120 }], click: [0, 1], guide: [0, 1], pad: [2],
+        tempo: 240, beatsPerBar: 4, countInBars: 1, startSection: 0, totalChannels: 18, padKey: 'G',
+        padChords: ['1', '4', '4', 'x'], guideMuted: true, levels: { click: 0, guide: 0, pad: -120 } }), canonical(play));
     check(typeof requestId === 'string' && requestId !== stop.requestId, 'each request has its own id');
 
     await until(() => phase() === 'playing', 'the reply starts the clock');

@@ -21,7 +21,7 @@ run(async () => {
         .filter((b) => b.scrollWidth > b.clientWidth).map((b) => b.textContent);
     check($('sectionStrip').children[0].textContent === 'Count' && cut.length === 0, `cut short: ${cut.join('|')}`);
 
-    for (const tab of ['song', 'pad', 'outputs', 'log']) {
+    for (const tab of ['song', 'pad', 'outputs', 'control', 'log']) {
         $(`tab-${tab}`).click();
         const small = [];
         const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);

@@ -31,4 +31,7 @@ run(async () => {
         `the changes reach the file (${titles()})`);
     check(sentOfType('saveLibrary').length - saves <= 2, `saves: ${sentOfType('saveLibrary').length - saves}`);
     localStorage.setItem('cadenzo.mock.warning', 'The library file could not be read; the backup of 20:15 was used.');
+    // Pedals an earlier run chose, for the next run to send before it asks how things stand.
+    localStorage.setItem('cadenzo.mock.library', JSON.stringify({ ...mock.library(), control: { midiInput: 'USB MIDI Pedal',
+        midiMappings: [{ kind: 'note', channel: 10, number: 36, action: 'section', section: 2 }] } }));
 });

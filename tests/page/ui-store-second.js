@@ -8,6 +8,11 @@ run(async () => {
     check(/Scarlett 18i20 USB/.test($('deviceSummary').textContent), `interface: ${$('deviceSummary').textContent}`);
     const routed = (name, output) => byLabel(`${name} on output ${output}`).checked;
     check(routed('Pad', 5) && routed('Click', 1) && !routed('Click', 2) && !routed('Pad', 1), 'the routing is kept');
+    const control = mock.received.map((body) => body.type).filter((type) => /Midi|control/.test(type)).join();
+    check(control === 'setMidiMappings,connectMidiInput,controlStatus' && sentOfType('connectMidiInput')[0].name ===
+        'USB MIDI Pedal' && sentOfType('setMidiMappings')[0].mappings[0].number === 36, `sent at start: ${control}`);
+    check([...$('mappingRows').children].find((tr) => tr.cells[0].textContent === 'Section 2').cells[1].textContent ===
+        'Note 36 ch 10', 'the pedals kept are shown');
     check($('totalChannels').value === '12' && $('level-guide-text').textContent === '−6 dB', 'outputs in use, levels');
     const titles = [...$('songs').querySelectorAll('.t')].map((t) => t.textContent).join('|');
     check(titles === 'Opener|Encore' && $('songTitle').value === 'Opener', `the set list and song: ${titles}`);
@@ -38,4 +43,6 @@ run(async () => {
     importing({ rig: { deviceUid: 'jack:system', devices: { 'jack:system': { click: [3], guide: [4], pad: [7] } } } });
     check(/^system · 8 outputs$/.test($('deviceSummary').textContent) && routed('Pad', 7) && !routed('Pad', 5),
         `a file with routing brings it: ${$('deviceSummary').textContent}`);
+    await until(() => mock.library().songs.length === 4 && mock.library().control.midiInput === 'USB MIDI Pedal',
+        'the pedals stay in the library through its saves');
 });

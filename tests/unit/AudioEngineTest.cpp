@@ -186,7 +186,6 @@ TEST_F(Engine, TheDevicesLimiterKeepsEverySampleBelowFullScaleAndLeavesQuieterCh
     ASSERT_TRUE(render("Ears", 4800));
     const auto& ears = backend->recording("Ears");
     EXPECT_NEAR(*std::max_element(ears[0].begin(), ears[0].end()), 0.98f, 1e-6) << "the first peak is turned down at once";
-    EXPECT_LT(*std::max_element(ears[0].begin(), ears[0].end()), 1.0f);
     // The gain then recovers towards unity with a 50 ms time constant.
     EXPECT_NEAR(ears[0][4799], -0.7 * (1 - (1 - 0.98 / 1.4) * std::exp(-1.0)), 2e-3);
     EXPECT_EQ(ears[1][100], 0.0f) << "a sample that is not a number is silenced";

@@ -194,6 +194,36 @@ TEST_F(BridgeTest, EachRequestIsAnsweredOnceAndSoundsWhereItAsks) {
     EXPECT_FALSE(after(R"({"type":"stopSong"})").engine);
 }
 
+TEST_F(BridgeTest, ControlRequestsAreAnsweredByTheHandsFreeInputsOnceTheyAreStarted) {
+    const auto answer = [&](const std::string& request) {
+        const std::size_t before = page->results.size();
+        bridge->handleMessageText(request);
+        runUntil([&] { return page->results.size() > before; });
+        return page->results.size() > before ? page->results[before] : json();
+    };
+    const std::string status = R"({"type":"controlStatus"})";
+    EXPECT_EQ(answer(status), json::parse(R"({"ok":false,"type":"controlStatus","error":"Hands-free control is off"})"));
+    bridge->startHandsFree({.midi = false});
+    const json started = answer(status);
+    EXPECT_EQ(started["midi"]["message"], "MIDI control is off");
+    EXPECT_EQ(started["osc"]["message"], "OSC control is off (set CONTROL_OSC_PORT)");
+    EXPECT_EQ(started["mappings"].size(), 4u);
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"type":"setMidiMappings","mappings":[{"kind":"cc","channel":17,"number":1,"action":"stop"}]})",
+         R"({"ok":false,"type":"setMidiMappings","error":"Mapping 1: channel must be 0 (any) to 16"})"},
+        {R"({"type":"setMidiMappings"})", R"({"ok":false,"type":"setMidiMappings","error":"Missing mappings"})"},
+        {R"({"type":"setMidiMappings","mappings":[{"kind":"note","channel":0,"number":36,"action":"tap"}]})",
+         R"({"ok":true,"type":"setMidiMappings"})"},
+        {R"({"type":"learnMidi"})",
+         R"({"ok":false,"type":"learnMidi","error":"No MIDI system on this computer: MIDI control is off"})"},
+        {R"({"type":"learnMidi","cancel":true})", R"({"ok":true,"type":"learnMidi"})"},
+        {R"({"type":"connectMidiInput","name":"Pedal"})",
+         R"({"ok":false,"type":"connectMidiInput","error":"No MIDI input named \"Pedal\""})"},
+    };
+    for (const auto& [request, reply] : cases) EXPECT_EQ(answer(request), json::parse(reply)) << request;
+    EXPECT_EQ(answer(status)["mappings"], json::parse(R"([{"kind":"note","channel":0,"number":36,"action":"tap"}])"));
+}
+
 TEST_F(BridgeTest, TheLibraryAndSavedFilesAreAnsweredInTheOrderAsked) {
     testfiles::TempDir dir;
     bridge = NativeAudioBridge::make({}, {dir.path() / "data", dir.path() / "Documents", dir.path() / "Music"});

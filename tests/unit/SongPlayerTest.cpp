@@ -36,6 +36,7 @@ struct Song {
     std::int64_t totalChannels = channels;
     bool guideMuted = false;
     SongSettings::Levels levels{};
+    std::string title = "Opener";
 };
 
 // The chords of `symbols` in `key`, then bars without a chord up to `bars`.
@@ -62,7 +63,7 @@ protected:
         const CoreAudioDevices::Device device{idOf("Stage"), VirtualDeviceBackend::uidFor("Stage"), "Stage", channels};
         return player->play(device, {clickChannels, guideChannels, song.pad, song.totalChannels, song.tempo,
                                      song.beatsPerBar, song.countInBars, song.entries, song.startSection, song.padKey,
-                                     song.padChords, song.schedule, song.guideMuted, song.levels});
+                                     song.padChords, song.schedule, song.guideMuted, song.levels, song.title});
     }
 
     // What the player has said since the last call.
@@ -266,6 +267,28 @@ TEST_F(SongPlayerTest, JumpsAndVampsPlayOnTheGridAsTheSongWrittenThatWayWould) {
     play(Song{.entries = parseSections("A:4")});
     EXPECT_EQ(errorText([&] { player->jumpToSection(1, false); }),
               "SongPlayer 8: Section 1 is out of range: the song has 1 section");
+}
+
+TEST_F(SongPlayerTest, ThePositionIsTheBarAndBeatSoundingCountedOnTheChartAfterAJump) {
+    const auto where = [&] {
+        const SongPlayer::Position at = player->position();
+        return at.playing ? at.title + " " + std::to_string(at.section) + " " + at.sectionLabel + " " +
+                                std::to_string(at.bar) + "." + std::to_string(at.beat)
+                          : "stopped";
+    };
+    EXPECT_EQ(where(), "stopped");
+    play(Song{});  // a bar a second: count-in, In:1, V:2, Zz:1
+    logged();
+    // Seconds to play on, then where the song is; in V's second bar the song jumps back to V at the next bar.
+    const std::pair<double, std::string> steps[] = {
+        {0.1, "Opener -1 Count-in 1.1"}, {0.5, "Opener -1 Count-in 1.3"}, {0.5, "Opener 0 In 1.1"},
+        {1.3, "Opener 1 V 1.2"}, {1.2, "Opener 1 V 2.3"}, {0.6, "Opener 1 V 1.1"}, {1.0, "Opener 1 V 2.1"},
+        {1.0, "Opener 2 Zz 1.1"}, {1.0, "stopped"}};
+    for (const auto& [seconds, position] : steps) {
+        playSeconds(seconds);
+        EXPECT_EQ(where(), position);
+        if (position.ends_with("V 2.3")) player->jumpToSection(1, false);
+    }
 }
 
 TEST_F(SongPlayerTest, StopCutsClicksAndCuesAndFadesThePadOutInThirtySteps) {
