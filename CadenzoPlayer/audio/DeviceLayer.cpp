@@ -50,6 +50,11 @@ public:
 
     bool failed() const { return !stream_ || stream_->hasFailed(); }
 
+    bool idle() {
+        const auto current = engines_.current();
+        return !current || current->empty();
+    }
+
     void add(std::shared_ptr<EngineRenderer> engine) {
         auto list = std::make_shared<EngineList>();
         if (auto current = engines_.current()) *list = *current;
@@ -207,12 +212,25 @@ bool DeviceLayer::detach(const std::shared_ptr<DeviceOutput>& output, const Engi
     std::lock_guard lock(mutex_);
     bool empty = false;
     const bool letGo = output->remove(engine, empty);
-    if (empty) {
-        output->close();
-        auto found = outputs_.find(output->uid());
-        if (found != outputs_.end() && found->second == output) outputs_.erase(found);
-    }
+    if (empty) closeIdle(keepLast_ && !output->failed() ? output.get() : nullptr);
     return letGo;
+}
+
+void DeviceLayer::closeIdle(const DeviceOutput* kept) {
+    for (auto it = outputs_.begin(); it != outputs_.end();) {
+        if (it->second.get() != kept && it->second->idle()) {
+            it->second->close();
+            it = outputs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void DeviceLayer::setKeepLastStreamOpen(bool on) {
+    std::lock_guard lock(mutex_);
+    keepLast_ = on;
+    if (!on) closeIdle(nullptr);
 }
 
 void DeviceLayer::setOutputLimiting(bool on) { limiting_ = on; }

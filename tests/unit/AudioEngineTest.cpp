@@ -252,6 +252,21 @@ TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndEachWritesOnlyItsFirstChannels
     EXPECT_EQ(backend->streamsOpened("A"), 2);
 }
 
+TEST_F(Engine, KeptOpenTheLastDeviceUsedTakesTheNextEngineWithoutOpeningAgain) {
+    backend->addDevice("A", 2);
+    backend->addDevice("B", 2);
+    const auto open = [](const char* device) { return DeviceLayer::shared().hasOpenStream(VirtualDeviceBackend::uidFor(device)); };
+    DeviceLayer::shared().setKeepLastStreamOpen(true);
+    AudioEngine engine;
+    for (const char* device : {"A", "A", "B"}) {
+        startEngine(engine, device, 2);
+        engine.stop();
+    }
+    EXPECT_EQ(std::tuple(backend->streamsOpened("A"), open("A"), open("B")), std::tuple(1, false, true));
+    DeviceLayer::shared().setKeepLastStreamOpen(false);
+    EXPECT_FALSE(open("B"));
+}
+
 TEST_F(Engine, DevicesComeAndGoCleanlyAndTheDefaultPlaysWithoutASelection) {
     AudioEngine byDefault, first, second;
     const auto start = [&] { return errorText([&] { byDefault.start(); }); };
