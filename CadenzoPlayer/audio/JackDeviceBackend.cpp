@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -188,6 +189,19 @@ Lister& lister() {
 } // namespace
 
 JackDeviceBackend::JackDeviceBackend() { prepareJack(); }
+
+bool JackDeviceBackend::serverAnswers() {
+    prepareJack();
+    jack_client_t* client = openClient(listerName);
+    if (client) jack_client_close(client);
+    return client != nullptr;
+}
+
+std::string JackDeviceBackend::libraryFile() {
+    Dl_info info{};
+    void* symbol = dlsym(RTLD_DEFAULT, "jack_client_open");
+    return symbol && dladdr(symbol, &info) && info.dli_fname ? info.dli_fname : "";
+}
 
 std::vector<BackendDevice> JackDeviceBackend::devices() {
     std::vector<BackendDevice> devices;

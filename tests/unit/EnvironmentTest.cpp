@@ -1,6 +1,7 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/launch/ClickTestMode.hpp"
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
+#include "CadenzoPlayer/launch/PipeWireRoute.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
 
 #include "VirtualDeviceFixture.hpp"
@@ -90,6 +91,14 @@ TEST(LaunchModeChoice, ASetDeviceTextChoosesAConsoleModeAndExactlyOneTurnsOnSong
         {{{"TEST_SONG", "1"}, {"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}}, LaunchMode::songTest},
         {{{"TEST_SONG", "true"}, {"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}}, LaunchMode::clickTest}};
     for (const auto& [variables, mode] : cases) EXPECT_EQ(chooseLaunchMode(environment(variables)), mode);
+}
+
+TEST(LaunchModeChoice, OnlyPipeWireWithoutJackRestartsTheProgramOnItsJackLibraryAndOnlyOnce) {
+    // JACK answers, PipeWire answers, its JACK library exists, restarted already.
+    const std::pair<SoundServerFacts, bool> cases[] = {{{false, true, true, false}, true},
+        {{true, true, true, false}, false}, {{false, false, true, false}, false}, {{false, true, false, false}, false},
+        {{false, true, true, true}, false}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(shouldRestartOnPipeWire(cases[i].first), cases[i].second) << i;
 }
 
 TEST(ModeSettings, ChordsMuteTimesAndWebHostSettingsAreReadAsGiven) {
