@@ -2,7 +2,7 @@
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
 #include "CadenzoPlayer/launch/ExportMode.hpp"
-#include "CadenzoPlayer/launch/PipeWireRoute.hpp"
+#include "CadenzoPlayer/playback/PipeWire.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
 #include "CadenzoPlayer/launch/Usage.hpp"
 #include "CadenzoPlayer/launch/WindowModule.hpp"

@@ -164,7 +164,7 @@ std::vector<OutputDevice> DeviceLayer::devices() {
     if (!source) return result;
     for (const BackendDevice& device : source->devices()) {
         if (device.channelCount < 1) continue;
-        result.push_back({idForUid(device.uid), device.uid, device.name, device.channelCount, device.isDefault});
+        result.push_back({idForUid(device.uid), device.uid, device.name, device.channelCount, device.isDefault, ""});
     }
     return result;
 }
