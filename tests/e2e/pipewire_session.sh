@@ -1,19 +1,17 @@
 #!/usr/bin/env bash
-# Runs a command against a private PipeWire server (no JACK server) with an 8-channel sink, stage8:
-#   pipewire_session.sh [--record FILE] -- COMMAND...
-# A runtime folder, session bus and HOME of its own keep a desktop's server out. --record writes what
-# reached stage8 (its monitor ports), through PipeWire's JACK library.
+# pipewire_session.sh [--record FILE] -- COMMAND...: runs COMMAND against a private PipeWire server (and no JACK
+# server) with an 8-channel sink, stage8; --record writes what reached it (its monitor ports) to a WAV file.
 # Exit status: the command's (124 on a time-out), 77 when PipeWire or its tools are missing.
 set -uo pipefail
 
 record=""
 [ "${1:-}" != --record ] || { record=$2; shift 2; }
-[ "${1:-}" = -- ] && [ $# -gt 1 ] || { echo "pipewire_session: usage: [--record FILE] -- COMMAND..." >&2; exit 2; }
-shift
+[ "${1:-}" = -- ] && [ $# -gt 1 ] && shift || { echo "pipewire_session: usage: [--record FILE] -- COMMAND..." >&2; exit 2; }
 for tool in dbus-daemon pipewire wireplumber pw-cli pw-jack jack_lsp ${record:+jack_capture}; do
   command -v "$tool" >/dev/null || { echo "pipewire_session: $tool is not installed" >&2; exit 77; }
 done
 
+# Its own runtime folder, session bus and HOME keep a desktop's server out.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/cadenzo-pipewire.XXXXXX")
 export HOME="$scratch" XDG_RUNTIME_DIR="$scratch" DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/bus" JACK_NO_START_SERVER=1
 unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR
@@ -33,14 +31,11 @@ pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=sta
 await has_port stage8:playback_AUX7
 if [ -n "$record" ]; then
   start pw-jack jack_capture --daemon --channels 8 --port 'stage8:monitor*' "$record"
-  capture_pid=${pids[0]}
-  await has_port stage8:monitor_AUX7 2
+  await has_port stage8:monitor_AUX7 2  # the port and its connection to the recorder
 fi
 
 timeout --kill-after=5 30 "$@"
 status=$?
-if [ -n "$record" ]; then
-  sleep 0.3  # the last blocks reach the file
-  kill -INT "$capture_pid" && wait "$capture_pid"
-fi
+# The last blocks reach the file, then the recorder finishes it.
+[ -z "$record" ] || { sleep 0.3; kill -INT "${pids[0]}" && wait "${pids[0]}"; }
 exit "$status"
