@@ -34,6 +34,7 @@ struct OutputDevice {
     std::string name;
     std::int64_t channelCount = 0;
     bool isDefault = false;
+    std::string hint;  // one line for the musician, "" when there is nothing to say
 
     friend bool operator==(const OutputDevice&, const OutputDevice&) = default;
 };

@@ -333,6 +333,24 @@ TEST_F(Engine, WhatADeviceSkipsIsLostButEverythingAfterKeepsItsFrameAtAnyRate) {
     }
 }
 
+// As when another program has PipeWire's graph run at 44.1 kHz from 0.5 s on: a tick at 1.1 s comes 0.6 s later.
+TEST_F(Engine, ADeviceWhoseServerChangesRateWhilePlayingKeepsPitchAndTiming) {
+    auto ticks = PcmBuffer::make({48000, 1}, 96000);
+    ticks->setFrameLength(96000);
+    ticks->writableChannel(0)[52800] = 1.0f;
+    backend->addDevice("graph", 1);
+    AudioEngine engine;
+    auto node = startEngine(engine, "graph", 1);
+    node->scheduleBuffer(ticks, 0);
+    node->play();
+    render("graph", 24000);
+    ASSERT_TRUE(backend->changeRate("graph", 44100));
+    render("graph", 44100);
+    const auto recorded = backend->recording("graph")[0];
+    const auto loudest = std::max_element(recorded.begin(), recorded.end(), [](float a, float b) { return a < b; });
+    EXPECT_EQ(std::tuple(loudest - recorded.begin(), *loudest > 0.5f), std::tuple(24000 + 26460, true));
+}
+
 TEST_F(Engine, DevicesAtOtherRatesKeepLevelAndTimingToTheSampleHoweverTheySliceTheirBlocks) {
     auto tone = PcmBuffer::make({48000, 2}, 96000);  // a sine, and ticks a second apart
     tone->setFrameLength(96000);
