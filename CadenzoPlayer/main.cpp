@@ -2,6 +2,7 @@
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
 #include "CadenzoPlayer/launch/Environment.hpp"
 #include "CadenzoPlayer/launch/ExportMode.hpp"
+#include "CadenzoPlayer/playback/PipeWire.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
 #include "CadenzoPlayer/launch/Usage.hpp"
 #include "CadenzoPlayer/launch/WindowModule.hpp"
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
         std::cout << *reply;
         return 0;
     }
+    cadenzo::restartOnPipeWireIfNeeded(argv);
     const std::string deviceText = cadenzo::readEnvironment("TEST_DEVICE").value_or("");
     switch (cadenzo::chooseLaunchMode()) {
     case LaunchMode::exportWav: cadenzo::runExport();

@@ -27,6 +27,10 @@ public:
     virtual void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames,
                               std::int64_t deviceFrame) noexcept = 0;
 
+    // The device runs at another rate from now on (its server changed it). Called
+    // on a thread of the backend's other than the render thread; may allocate.
+    virtual void deviceRateChanged(double /*rate*/) {}
+
 protected:
     ~DeviceRenderCallback() = default;
 };

@@ -38,17 +38,18 @@ public:
         backend_ = backend;
         auto stream = backend->openStream(uid_, engineSampleRate, *this);
         channelCount_ = stream->channelCount();
-        engineFramesPerDeviceFrame_ = engineSampleRate / stream->sampleRate();
         if (limited) limiter_ = std::make_unique<OutputLimiter>(channelCount_, stream->sampleRate());
-        if (stream->sampleRate() != engineSampleRate) {
-            resampler_ =
-                std::make_unique<Resampler>(engineSampleRate, stream->sampleRate(), channelCount_);
-        }
+        deviceRateChanged(stream->sampleRate());
         stream_ = std::move(stream);
         stream_->start();
     }
 
     bool failed() const { return !stream_ || stream_->hasFailed(); }
+
+    bool idle() {
+        const auto current = engines_.current();
+        return !current || current->empty();
+    }
 
     void add(std::shared_ptr<EngineRenderer> engine) {
         auto list = std::make_shared<EngineList>();
@@ -72,22 +73,35 @@ public:
         engines_.collect();
     }
 
+    // The resampler for the new rate is built here, off the render thread, and
+    // swapped in whole: the render thread never waits for it.
+    void deviceRateChanged(double deviceRate) override {
+        auto rate = std::make_shared<Rate>();
+        rate->engineFramesPerDeviceFrame = engineSampleRate / deviceRate;
+        if (deviceRate != engineSampleRate)
+            rate->resampler = std::make_unique<Resampler>(engineSampleRate, deviceRate, channelCount_);
+        rate_.publish(std::move(rate));
+    }
+
     void renderDevice(float* const* channels, std::uint32_t channelCount, std::uint32_t frames,
                       std::int64_t deviceFrame) noexcept override {
         for (std::uint32_t c = 0; c < channelCount; ++c) std::memset(channels[c], 0, frames * sizeof(float));
         const EngineList* engines = engines_.acquire();
-        if (nextFrame_ >= 0 && deviceFrame > nextFrame_ && engines) skip(*engines, deviceFrame - nextFrame_);
+        const Rate* rate = rate_.acquire();
+        if (nextFrame_ >= 0 && deviceFrame > nextFrame_ && engines && rate)
+            skip(*engines, deviceFrame - nextFrame_, rate->engineFramesPerDeviceFrame);
         nextFrame_ = deviceFrame + frames;
-        if (engines && !engines->empty()) {
-            if (resampler_) {
+        if (engines && !engines->empty() && rate) {
+            if (rate->resampler) {
                 if (channelCount == channelCount_) {
                     Pull pull{engines, channelCount};
-                    resampler_->process(channels, frames, &Pull::fill, &pull);
+                    rate->resampler->process(channels, frames, &Pull::fill, &pull);
                 }
             } else {
                 mix(*engines, channels, channelCount, frames);
             }
         }
+        rate_.release();
         engines_.release();
         if (limiter_) limiter_->process(channels, channelCount, frames);
     }
@@ -97,8 +111,8 @@ private:
 
     // The engines run at their own rate behind a resampler: the skipped
     // device frames are carried over in engine frames, the fraction kept.
-    void skip(const EngineList& engines, std::int64_t deviceFrames) noexcept {
-        skipped_ += static_cast<double>(deviceFrames) * engineFramesPerDeviceFrame_;
+    void skip(const EngineList& engines, std::int64_t deviceFrames, double engineFramesPerDeviceFrame) noexcept {
+        skipped_ += static_cast<double>(deviceFrames) * engineFramesPerDeviceFrame;
         const auto frames = static_cast<std::int64_t>(skipped_);
         skipped_ -= static_cast<double>(frames);
         for (const auto& engine : engines) engine->skip(frames);
@@ -122,11 +136,14 @@ private:
     std::string uid_;
     std::shared_ptr<DeviceBackend> backend_;  // outlives its stream
     std::unique_ptr<DeviceStream> stream_;
-    std::unique_ptr<Resampler> resampler_;
     std::unique_ptr<OutputLimiter> limiter_;
     std::uint32_t channelCount_ = 0;
-    double engineFramesPerDeviceFrame_ = 1.0;
     SnapshotPublisher<EngineList> engines_;
+    struct Rate {
+        std::unique_ptr<Resampler> resampler;  // none at the engine's own rate
+        double engineFramesPerDeviceFrame = 1.0;
+    };
+    SnapshotPublisher<Rate> rate_;
     // Render thread only: where the next block should begin, and skipped
     // engine frames not yet whole.
     std::int64_t nextFrame_ = -1;
@@ -164,7 +181,7 @@ std::vector<OutputDevice> DeviceLayer::devices() {
     if (!source) return result;
     for (const BackendDevice& device : source->devices()) {
         if (device.channelCount < 1) continue;
-        result.push_back({idForUid(device.uid), device.uid, device.name, device.channelCount, device.isDefault});
+        result.push_back({idForUid(device.uid), device.uid, device.name, device.channelCount, device.isDefault, ""});
     }
     return result;
 }
@@ -207,12 +224,25 @@ bool DeviceLayer::detach(const std::shared_ptr<DeviceOutput>& output, const Engi
     std::lock_guard lock(mutex_);
     bool empty = false;
     const bool letGo = output->remove(engine, empty);
-    if (empty) {
-        output->close();
-        auto found = outputs_.find(output->uid());
-        if (found != outputs_.end() && found->second == output) outputs_.erase(found);
-    }
+    if (empty) closeIdle(keepLast_ && !output->failed() ? output.get() : nullptr);
     return letGo;
+}
+
+void DeviceLayer::closeIdle(const DeviceOutput* kept) {
+    for (auto it = outputs_.begin(); it != outputs_.end();) {
+        if (it->second.get() != kept && it->second->idle()) {
+            it->second->close();
+            it = outputs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void DeviceLayer::setKeepLastStreamOpen(bool on) {
+    std::lock_guard lock(mutex_);
+    keepLast_ = on;
+    if (!on) closeIdle(nullptr);
 }
 
 void DeviceLayer::setOutputLimiting(bool on) { limiting_ = on; }

@@ -34,6 +34,7 @@ struct OutputDevice {
     std::string name;
     std::int64_t channelCount = 0;
     bool isDefault = false;
+    std::string hint;  // one line for the musician, "" when there is nothing to say
 
     friend bool operator==(const OutputDevice&, const OutputDevice&) = default;
 };
@@ -73,6 +74,12 @@ public:
     // default) or, for tests of the engines' own sums, pass them unchanged.
     void setOutputLimiting(bool on);
 
+    // When on, the stream of the last device used stays open once its last
+    // engine has left, so that the next engine on it sounds from the next
+    // block instead of waiting for the device to open (a JACK client takes
+    // tens of milliseconds). Others close as before; off closes it too.
+    void setKeepLastStreamOpen(bool on);
+
 private:
     DeviceLayer();
 
@@ -80,6 +87,9 @@ private:
     mutable std::shared_ptr<DeviceBackend> backend_;
     mutable bool backendMade_ = false;  // the system backend is made on first use
     std::atomic<bool> limiting_{true};
+    bool keepLast_ = false;
+    // Call with the mutex held: closes every stream with no engine but `kept`.
+    void closeIdle(const DeviceOutput* kept);
     std::map<std::string, std::shared_ptr<DeviceOutput>> outputs_;
 
     mutable std::mutex idMutex_;

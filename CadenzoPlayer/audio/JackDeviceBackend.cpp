@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -88,6 +89,7 @@ public:
             buffers_.assign(ports_.size(), nullptr);
             sampleRate_ = jack_get_sample_rate(client_);
             jack_set_process_callback(client_, &JackStream::process, this);
+            jack_set_sample_rate_callback(client_, &JackStream::rateChanged, this);
             jack_on_shutdown(client_, &JackStream::shutdown, this);
         } catch (...) {
             jack_client_close(client_);
@@ -103,7 +105,7 @@ public:
         jack_client_close(client_);
     }
 
-    double sampleRate() const override { return static_cast<double>(sampleRate_); }
+    double sampleRate() const override { return static_cast<double>(sampleRate_.load()); }
     std::uint32_t channelCount() const override { return static_cast<std::uint32_t>(ports_.size()); }
     bool hasFailed() const override { return failed_.load(); }
 
@@ -133,6 +135,13 @@ private:
         return 0;
     }
 
+    // PipeWire's graph changes rate while it runs when another program asks it to.
+    static int rateChanged(jack_nframes_t rate, void* context) {
+        auto* self = static_cast<JackStream*>(context);
+        if (self->sampleRate_.exchange(rate) != rate) self->callback_.deviceRateChanged(rate);
+        return 0;
+    }
+
     static void shutdown(void* context) { static_cast<JackStream*>(context)->failed_.store(true); }
 
     DeviceRenderCallback& callback_;
@@ -141,7 +150,7 @@ private:
     std::vector<std::string> targets_;
     std::vector<jack_port_t*> ports_;
     std::vector<float*> buffers_;
-    jack_nframes_t sampleRate_ = 0;
+    std::atomic<jack_nframes_t> sampleRate_{0};
     bool active_ = false;
     std::atomic<bool> failed_{false};
     // Render thread only.
@@ -188,6 +197,19 @@ Lister& lister() {
 } // namespace
 
 JackDeviceBackend::JackDeviceBackend() { prepareJack(); }
+
+bool JackDeviceBackend::serverAnswers() {
+    prepareJack();
+    jack_client_t* client = openClient(listerName);
+    if (client) jack_client_close(client);
+    return client != nullptr;
+}
+
+std::string JackDeviceBackend::libraryFile() {
+    Dl_info info{};
+    void* symbol = dlsym(RTLD_DEFAULT, "jack_client_open");
+    return symbol && dladdr(symbol, &info) && info.dli_fname ? info.dli_fname : "";
+}
 
 std::vector<BackendDevice> JackDeviceBackend::devices() {
     std::vector<BackendDevice> devices;

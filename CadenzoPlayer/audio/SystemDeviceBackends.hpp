@@ -17,6 +17,11 @@ public:
 
     JackDeviceBackend();
 
+    // Whether a server answers a client now, without starting one.
+    static bool serverAnswers();
+    // The JACK library this process loaded, "" when unknown.
+    static std::string libraryFile();
+
     std::vector<BackendDevice> devices() override;
     bool ownsUid(const std::string& uid) const override { return uidApi(uid) == "jack"; }
     std::unique_ptr<DeviceStream> openStream(const std::string& uid, double preferredSampleRate,

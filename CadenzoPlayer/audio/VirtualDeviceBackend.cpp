@@ -59,7 +59,7 @@ public:
         if (State::Device* device = state_->find(name_); device && device->stream == this) device->stream = nullptr;
     }
 
-    double sampleRate() const override { return sampleRate_; }
+    double sampleRate() const override { return sampleRate_.load(); }
     std::uint32_t channelCount() const override { return channelCount_; }
     bool hasFailed() const override { return failed_.load(); }
 
@@ -85,6 +85,12 @@ public:
             State::record(device, buffers_, count);
             frames -= count;
         }
+    }
+
+    // Called with the state locked.
+    void changeRateLocked(double rate) {
+        sampleRate_ = rate;
+        callback_.deviceRateChanged(rate);
     }
 
     // Called with the state locked: the device's clock moves on without a
@@ -124,7 +130,7 @@ private:
     std::string name_;
     DeviceRenderCallback& callback_;
     std::uint32_t channelCount_;
-    double sampleRate_;
+    std::atomic<double> sampleRate_;
     std::vector<std::vector<float>> buffers_;
     std::vector<float*> pointers_;
     std::int64_t clock_ = 0;  // the rendering thread's
@@ -202,6 +208,15 @@ bool VirtualDeviceBackend::render(const std::string& name, std::size_t frames) {
     if (!device || !device->stream) return false;
     if (!device->stream->canRender()) return false;
     device->stream->renderLocked(*device, frames);
+    return true;
+}
+
+bool VirtualDeviceBackend::changeRate(const std::string& name, double rate) {
+    std::lock_guard lock(state_->mutex);
+    State::Device* device = state_->find(name);
+    if (!device || !device->stream || !device->stream->canRender()) return false;
+    device->sampleRate = rate;
+    device->stream->changeRateLocked(rate);
     return true;
 }
 

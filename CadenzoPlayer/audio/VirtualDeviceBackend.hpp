@@ -42,6 +42,9 @@ public:
     // On-demand mode: the device skips `frames` frames, as in an xrun: its
     // clock moves on, nothing is asked for them and they record as silence.
     bool skip(const std::string& name, std::size_t frames);
+    // On-demand mode: the device runs at `rate` from its next block, as when its
+    // server changes rate, and tells its stream's callback.
+    bool changeRate(const std::string& name, double rate);
     void setBlockFrames(std::uint32_t frames);
 
     // What the device received, one sample array per channel.

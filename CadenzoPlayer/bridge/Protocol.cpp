@@ -373,10 +373,9 @@ json deviceLostResult(const std::string& deviceUid) {
 }
 
 json deviceObject(const CoreAudioDevices::Device& device) {
-    return json{{"uid", device.uid},
-                {"name", device.name},
-                {"channels", device.channelCount},
-                {"isDefault", device.isDefault}};
+    json object{{"uid", device.uid}, {"name", device.name}, {"channels", device.channelCount}, {"isDefault", device.isDefault}};
+    if (!device.hint.empty()) object["hint"] = device.hint;
+    return object;
 }
 
 json listDevicesResult(const std::vector<CoreAudioDevices::Device>& devices) {

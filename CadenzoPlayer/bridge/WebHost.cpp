@@ -1,5 +1,6 @@
 #include "CadenzoPlayer/bridge/WebHost.hpp"
 
+#include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/bridge/SelfTest.hpp"
 #include "CadenzoPlayer/dispatch/GLibMainThread.hpp"
 #include "CadenzoPlayer/dispatch/MainThread.hpp"
@@ -170,6 +171,8 @@ HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& 
     host = new HostState;
 
     host->bridge = NativeAudioBridge::make();
+    // A pedal's Play sounds from the next block: the device stays open between songs while the window is.
+    DeviceLayer::shared().setKeepLastStreamOpen(true);
     // A self-test only lists devices; it takes no control from outside.
     if (!settings.selfTestEnabled) host->bridge->startHandsFree(HandsFree::settingsFromEnvironment(readEnvironment));
     host->navigationLogger = std::make_unique<NavigationLogger>();

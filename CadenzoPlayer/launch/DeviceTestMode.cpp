@@ -24,6 +24,7 @@ int deviceTestStatus(std::string_view deviceText, const DeviceTestSettings& sett
     out << "Output devices found:\n";
     for (const auto& device : devices) {
         out << "  - " << device.name << " (" << device.channelCount << " channel(s))\n";
+        if (!device.hint.empty()) out << "    " << device.hint << '\n';
     }
     const auto target = matchDeviceByName(devices, deviceText);
     if (!target) {

@@ -54,6 +54,9 @@ Environment:
   SELF_TEST=1            ask the page's bridge for the devices once, print, quit (default: off)
   CONTROL_OSC_PORT=N     take OSC control in the window on this UDP port (default: no OSC)
   CONTROL_OSC_BIND=ADDRESS  the address the OSC port listens on (default: 127.0.0.1)
+  CADENZO_ON_PIPEWIRE=1  set when the program restarts itself on PipeWire's JACK
+                         library (no JACK server, PipeWire running); when set, it
+                         does not restart (default: absent)
 
 A flag is on only for the exact text 1; an invalid value takes the default.
 The control page keeps its library in $XDG_DATA_HOME/cadenzo-player/library.json

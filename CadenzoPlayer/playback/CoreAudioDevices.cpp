@@ -5,6 +5,7 @@
 #include "CadenzoPlayer/audio/DeviceLayer.hpp"
 #include "CadenzoPlayer/dispatch/DelayedTask.hpp"
 #include "CadenzoPlayer/playback/EngineStart.hpp"
+#include "CadenzoPlayer/playback/PipeWire.hpp"
 #include "CadenzoPlayer/playback/PlayWait.hpp"
 
 #include <algorithm>
@@ -23,7 +24,9 @@ constexpr std::uint32_t fadeFrames = 500;
 } // namespace
 
 std::vector<Device> outputDevices() {
-    return DeviceLayer::shared().devices();
+    auto devices = DeviceLayer::shared().devices();
+    addProAudioHints(devices);
+    return devices;
 }
 
 std::shared_ptr<PcmBuffer> makeTestToneBuffer(const AudioFormat& format, std::int64_t channel) {

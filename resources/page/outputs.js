@@ -38,6 +38,7 @@ export function onDevicesListed(result) {
             name: typeof d.name === 'string' ? d.name : '',
             channels: d.channels,
             isDefault: d.isDefault === true,
+            hint: typeof d.hint === 'string' ? d.hint : '',
         }));
     const device = currentDevice();
     if (device) {
@@ -128,6 +129,7 @@ export function renderOutputs() {
                         device.isDefault
                             ? element('span', { className: 'tag default', text: 'System default' })
                             : null,
+                        device.hint ? element('span', { className: 'device-hint', text: device.hint }) : null,
                     ],
                 ),
             );

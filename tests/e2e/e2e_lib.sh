@@ -20,7 +20,7 @@ play() {
   shift
   while [[ "${1:-}" =~ ^[A-Z_]+= ]]; do settings+=("$1"); shift; done
   [ $# -gt 0 ] || set -- "$PLAYER"
-  "$here/jack_session.sh" "${options[@]}" -- env "${settings[@]}" "$@" >"$work/out" 2>"$work/err"
+  "$here/${session:-jack_session.sh}" "${options[@]}" -- env "${settings[@]}" "$@" >"$work/out" 2>"$work/err"
   status=$?
   [ "$status" -ne 77 ] || exit 77
   echo "--- status $status, standard output:"; cat "$work/out"

@@ -15,6 +15,7 @@ field() { dpkg-deb --field "${deb[0]}" "$1"; }
 [ "$(field Version)" = "$version" ] || fail "version"
 grep -Eq '^[^<]+ <[^@> ]+@[^> ]+>$' <<<"$(field Maintainer)" || fail "maintainer: $(field Maintainer)"
 [ -n "$(field Description)" ] || fail "no description"
+[ "$(field Recommends)" = pipewire-jack ] || fail "Recommends: $(field Recommends)"
 # Libraries only, those of the program and those of the window module alike.
 depends=$(field Depends)
 for library in librtaudio6 libsndfile1 libsoxr0 libjack-jackd2-0 libwebkit2gtk-4.1-0 libgtk-3-0; do

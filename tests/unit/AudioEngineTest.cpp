@@ -252,6 +252,21 @@ TEST_F(Engine, EnginesOnOneDeviceShareItsStreamAndEachWritesOnlyItsFirstChannels
     EXPECT_EQ(backend->streamsOpened("A"), 2);
 }
 
+TEST_F(Engine, KeptOpenTheLastDeviceUsedTakesTheNextEngineWithoutOpeningAgain) {
+    backend->addDevice("A", 2);
+    backend->addDevice("B", 2);
+    const auto open = [](const char* device) { return DeviceLayer::shared().hasOpenStream(VirtualDeviceBackend::uidFor(device)); };
+    DeviceLayer::shared().setKeepLastStreamOpen(true);
+    AudioEngine engine;
+    for (const char* device : {"A", "A", "B"}) {
+        startEngine(engine, device, 2);
+        engine.stop();
+    }
+    EXPECT_EQ(std::tuple(backend->streamsOpened("A"), open("A"), open("B")), std::tuple(1, false, true));
+    DeviceLayer::shared().setKeepLastStreamOpen(false);
+    EXPECT_FALSE(open("B"));
+}
+
 TEST_F(Engine, DevicesComeAndGoCleanlyAndTheDefaultPlaysWithoutASelection) {
     AudioEngine byDefault, first, second;
     const auto start = [&] { return errorText([&] { byDefault.start(); }); };
@@ -316,6 +331,24 @@ TEST_F(Engine, WhatADeviceSkipsIsLostButEverythingAfterKeepsItsFrameAtAnyRate) {
                 heard.push_back(frame);
         EXPECT_EQ(heard, (std::vector<long>{rate / 10, rate * 11 / 10, rate * 19 / 10})) << name;
     }
+}
+
+// As when another program has PipeWire's graph run at 44.1 kHz from 0.5 s on: a tick at 1.1 s comes 0.6 s later.
+TEST_F(Engine, ADeviceWhoseServerChangesRateWhilePlayingKeepsPitchAndTiming) {
+    auto ticks = PcmBuffer::make({48000, 1}, 96000);
+    ticks->setFrameLength(96000);
+    ticks->writableChannel(0)[52800] = 1.0f;
+    backend->addDevice("graph", 1);
+    AudioEngine engine;
+    auto node = startEngine(engine, "graph", 1);
+    node->scheduleBuffer(ticks, 0);
+    node->play();
+    render("graph", 24000);
+    ASSERT_TRUE(backend->changeRate("graph", 44100));
+    render("graph", 44100);
+    const auto recorded = backend->recording("graph")[0];
+    const auto loudest = std::max_element(recorded.begin(), recorded.end(), [](float a, float b) { return a < b; });
+    EXPECT_EQ(std::tuple(loudest - recorded.begin(), *loudest > 0.5f), std::tuple(24000 + 26460, true));
 }
 
 TEST_F(Engine, DevicesAtOtherRatesKeepLevelAndTimingToTheSampleHoweverTheySliceTheirBlocks) {

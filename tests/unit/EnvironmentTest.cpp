@@ -1,6 +1,7 @@
 #include "CadenzoPlayer/Error.hpp"
 #include "CadenzoPlayer/launch/ClickTestMode.hpp"
 #include "CadenzoPlayer/launch/DeviceTestMode.hpp"
+#include "CadenzoPlayer/playback/PipeWire.hpp"
 #include "CadenzoPlayer/launch/SongTestMode.hpp"
 
 #include "VirtualDeviceFixture.hpp"
@@ -90,6 +91,32 @@ TEST(LaunchModeChoice, ASetDeviceTextChoosesAConsoleModeAndExactlyOneTurnsOnSong
         {{{"TEST_SONG", "1"}, {"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}}, LaunchMode::songTest},
         {{{"TEST_SONG", "true"}, {"TEST_CLICK", "1"}, {"TEST_DEVICE", "x"}}, LaunchMode::clickTest}};
     for (const auto& [variables, mode] : cases) EXPECT_EQ(chooseLaunchMode(environment(variables)), mode);
+}
+
+TEST(LaunchModeChoice, OnlyPipeWireWithoutJackRestartsTheProgramOnItsJackLibraryAndOnlyOnce) {
+    // JACK answers, PipeWire answers, its JACK library exists, restarted already.
+    const std::pair<SoundServerFacts, bool> cases[] = {{{false, true, true, false}, true},
+        {{true, true, true, false}, false}, {{false, false, true, false}, false}, {{false, true, false, false}, false},
+        {{false, true, true, true}, false}};
+    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(shouldRestartOnPipeWire(cases[i].first), cases[i].second) << i;
+}
+
+TEST(PipeWireHints, TwoChannelSinksOfACardPlayingAnotherProfileThanItsProAudioOneAreHinted) {
+    const auto card = [](int id, const char* offered, const char* active) {
+        return nlohmann::json{{"id", id}, {"info", {{"props", {{"media.class", "Audio/Device"}}},
+            {"params", {{"EnumProfile", {{{"name", "off"}}, {{"name", offered}}}}, {"Profile", {{{"name", active}}}}}}}}};
+    };
+    const auto node = [](const char* type, int card, const char* description) {
+        return nlohmann::json{{"info", {{"props", {{"media.class", type}, {"device.id", card}, {"node.description", description}}}}}};
+    };
+    const nlohmann::json dump{card(40, "pro-audio", "output:analog-stereo"), card(41, "pro-audio", "pro-audio"),
+        card(42, "output:analog-stereo", "output:analog-stereo"), node("Audio/Sink", 40, "A"), node("Audio/Sink", 41, "B"),
+        node("Audio/Sink", 42, "C"), node("Audio/Source", 40, "A in"), 7};
+    EXPECT_EQ(stereoProfileSinks(dump), std::set<std::string>{"A"});
+    std::vector<OutputDevice> devices{{1, "jack:A", "A", 2}, {2, "jack:A", "A", 8}, {3, "pulse:A", "A", 2}, {4, "jack:B", "B", 2}};
+    addProAudioHints(devices, {"A"});
+    EXPECT_TRUE(devices[0].hint.find("\"Pro Audio\" profile") != std::string::npos &&
+                devices[1].hint + devices[2].hint + devices[3].hint == "");
 }
 
 TEST(ModeSettings, ChordsMuteTimesAndWebHostSettingsAreReadAsGiven) {
