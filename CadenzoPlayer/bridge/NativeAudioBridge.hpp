@@ -76,6 +76,8 @@ public:
     // an unsolicited "control" result, and OSC clients follow the song player.
     // Without it the control requests fail with handsFreeOffText.
     void startHandsFree(const HandsFree::Settings& settings);
+    // Closes the MIDI and OSC ports; control requests fail from now on.
+    void stopHandsFree() { handsFree_.reset(); }
 
 private:
     NativeAudioBridge(ToneWait toneWait, Folders folders);

@@ -196,6 +196,12 @@ HostState& createWebHost(const WebHostSettings& settings, const WebHostOptions& 
     g_signal_connect(window, "key-press-event", G_CALLBACK(onKeyPressed), nullptr);
     // A self-test or a probe ends the main loop without closing the window.
     std::atexit(savePlacement);
+    // The JACK clients leave the server before the process goes: a client that vanishes mid-cycle can hold
+    // up the server's own shutdown past its time limit.
+    std::atexit([] {
+        host->bridge->stopHandsFree();
+        DeviceLayer::shared().setKeepLastStreamOpen(false);
+    });
 
     host->webView = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(host->contentController));
     g_signal_connect(host->webView, "destroy", G_CALLBACK(onWebViewDestroyed), host);

@@ -72,8 +72,26 @@ struct HandsFree::Peer {
 };
 
 struct HandsFree::Midi {
+    ~Midi() {
+        // libjack crashes closing a client whose server has gone: those are left as they are.
+        if (serverGone) {
+            (void)port.release();
+            (void)hardware.release();
+        } else if (watch) {
+            jack_client_close(watch);
+        }
+    }
+    // On JACK, a client of our own that hears of the server's going, which RtMidi does not tell.
+    void watchServer() {
+        jack_status_t status{};
+        watch = jack_client_open("CadenzoPlayer-watch", JackNoStartServer, &status);
+        if (watch) jack_on_shutdown(watch, [](void* self) { static_cast<Midi*>(self)->serverGone = true; }, this);
+    }
+
     RtMidi::Api api;
     std::atomic<bool> failed{false};     // RtMidi reported an error
+    std::atomic<bool> serverGone{false};
+    jack_client_t* watch = nullptr;
     std::unique_ptr<RtMidiIn> port;      // the virtual port
     std::unique_ptr<RtMidiIn> hardware;  // lists the inputs and holds the chosen one
     std::optional<std::string> input;
@@ -130,6 +148,7 @@ void HandsFree::openMidi() {
         if (!systemAnswers(api)) continue;
         auto midi = std::make_unique<Midi>();
         midi->api = api;
+        if (api == RtMidi::UNIX_JACK) midi->watchServer();
         try {
             midi->make(midi->port, clientName, this).openVirtualPort(portName);
             midi->make(midi->hardware, "CadenzoPlayer-input", this);
@@ -163,6 +182,11 @@ nlohmann::json HandsFree::status() {
     json midi;
     {
         std::lock_guard lock(midiMutex_);
+        // A JACK server that went (or none at the start) may be there now: the port is opened afresh.
+        if (settings_.midi && (!midi_ || midi_->serverGone)) {
+            midi_.reset();
+            openMidi();
+        }
         json inputs = json::array();
         for (unsigned i = 0, count = midi_ ? midi_->hardware->getPortCount() : 0; i < count; ++i)
             inputs.push_back(midi_->hardware->getPortName(i));
