@@ -103,9 +103,6 @@ export function handleResult(result, local = false) {
         addLog('←', '?', `A reply that is not an object: ${String(result)}`, 'error');
         return;
     }
-    // The control requests' replies say "success" where the others say "ok".
-    if (typeof result.ok !== 'boolean' && typeof result.success === 'boolean')
-        result = { ...result, ok: result.success };
     if (result.type === 'control' && result.requestId === undefined) {
         onControlMessage(result);
         renderAll();

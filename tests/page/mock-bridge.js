@@ -6,7 +6,7 @@
 // The library file stands in local storage under its own key (kept between runs with page-probe's
 // --data-dir), and a warning for its next reading under another. Scenarios steer it through
 // window.__cadenzoMock: `options` (delays, errors, devices), `received` (every request body, in order),
-// `library()` and `deliver(result)`. Hands-free control answers with "success" as the program does, keeps its
+// `library()` and `deliver(result)`. Hands-free control answers as the program does, keeps its
 // state in `control` (MIDI, OSC, the mappings in use), and answers a waiting learn with `pressPedal(press)`.
 (function () {
     'use strict';
@@ -36,7 +36,7 @@
 
     const reply = (body, result, delay) => setTimeout(() => deliver({ ...result, requestId: body.requestId }), delay);
     function pressPedal(press) {
-        if (learning) reply(learning, { type: 'learnMidi', success: true, press });
+        if (learning) reply(learning, { type: 'learnMidi', ok: true, press });
         learning = null;
     }
 
@@ -44,17 +44,17 @@
         received.push(body);
         const answer = (result, delay) => reply(body, result, delay);
         const { type } = body;
-        const fine = { type, success: true };
+        const fine = { type, ok: true };
         if (options.errors[type]) answer({ ok: false, type, error: options.errors[type] });
         else if (type === 'controlStatus') answer({ ...fine, ...JSON.parse(JSON.stringify(control)) });
         else if (type === 'setMidiMappings') control.mappings = body.mappings, answer(fine);
         else if (type === 'connectMidiInput' && body.name !== null && !control.midi.inputs.includes(body.name))
-            answer({ type, success: false, error: `No MIDI input named "${body.name}"` });
+            answer({ type, ok: false, error: `No MIDI input named "${body.name}"` });
         else if (type === 'connectMidiInput') control.midi.input = body.name, answer(fine);
         else if (type === 'learnMidi' && !control.midi.available)
-            answer({ type, success: false, error: control.midi.message });
+            answer({ type, ok: false, error: control.midi.message });
         else if (type === 'learnMidi') {
-            if (learning) reply(learning, { type, success: false, error: 'Learning cancelled' });
+            if (learning) reply(learning, { type, ok: false, error: 'Learning cancelled' });
             learning = body.cancel ? null : body;
             if (body.cancel) answer(fine);
         }
