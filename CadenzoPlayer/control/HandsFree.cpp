@@ -47,14 +47,8 @@ void quietMidiLibraries() {
 }
 
 // RtMidi writes to stderr when its system is missing before an error callback
-// can be set, so each system is knocked on first.
-bool systemAnswers(RtMidi::Api api) {
-    if (api == RtMidi::UNIX_JACK) {
-        jack_status_t status{};
-        jack_client_t* client = jack_client_open("CadenzoPlayer-probe", JackNoStartServer, &status);
-        if (client) jack_client_close(client);
-        return client != nullptr;
-    }
+// can be set, so the ALSA sequencer is knocked on first (JACK by the watch client).
+bool sequencerAnswers() {
     snd_seq_t* sequencer = nullptr;
     if (snd_seq_open(&sequencer, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) return false;
     snd_seq_close(sequencer);
@@ -81,11 +75,13 @@ struct HandsFree::Midi {
             jack_client_close(watch);
         }
     }
-    // On JACK, a client of our own that hears of the server's going, which RtMidi does not tell.
-    void watchServer() {
+    // On JACK, a client of our own that hears of the server's going, which RtMidi does not tell; false
+    // when no server answers.
+    bool watchServer() {
         jack_status_t status{};
         watch = jack_client_open("CadenzoPlayer-watch", JackNoStartServer, &status);
         if (watch) jack_on_shutdown(watch, [](void* self) { static_cast<Midi*>(self)->serverGone = true; }, this);
+        return watch != nullptr;
     }
 
     RtMidi::Api api;
@@ -145,10 +141,9 @@ HandsFree::~HandsFree() {
 void HandsFree::openMidi() {
     quietMidiLibraries();
     for (const auto api : {RtMidi::UNIX_JACK, RtMidi::LINUX_ALSA}) {
-        if (!systemAnswers(api)) continue;
         auto midi = std::make_unique<Midi>();
         midi->api = api;
-        if (api == RtMidi::UNIX_JACK) midi->watchServer();
+        if (api == RtMidi::UNIX_JACK ? !midi->watchServer() : !sequencerAnswers()) continue;
         try {
             midi->make(midi->port, clientName, this).openVirtualPort(portName);
             midi->make(midi->hardware, "CadenzoPlayer-input", this);
