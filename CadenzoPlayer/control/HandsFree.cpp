@@ -89,7 +89,9 @@ struct HandsFree::Midi {
     std::atomic<bool> serverGone{false};
     jack_client_t* watch = nullptr;
     std::unique_ptr<RtMidiIn> port;      // the virtual port
-    std::unique_ptr<RtMidiIn> hardware;  // lists the inputs and holds the chosen one
+    // Lists the inputs and holds the chosen one; made only for that, as every client of a JACK server
+    // runs in each of its cycles.
+    std::unique_ptr<RtMidiIn> hardware;
     std::optional<std::string> input;
 
     RtMidiIn& make(std::unique_ptr<RtMidiIn>& in, const char* client, HandsFree* owner) {
@@ -98,6 +100,10 @@ struct HandsFree::Midi {
             [](RtMidiError::Type, const std::string&, void* midi) { static_cast<Midi*>(midi)->failed = true; }, this);
         in->setCallback(&HandsFree::midiCallback, owner);
         return *in;
+    }
+    RtMidiIn& lister(HandsFree* owner) { return hardware ? *hardware : make(hardware, "CadenzoPlayer-input", owner); }
+    void dropIdleLister() {
+        if (!input) hardware.reset();
     }
 };
 
@@ -146,7 +152,6 @@ void HandsFree::openMidi() {
         if (api == RtMidi::UNIX_JACK ? !midi->watchServer() : !sequencerAnswers()) continue;
         try {
             midi->make(midi->port, clientName, this).openVirtualPort(portName);
-            midi->make(midi->hardware, "CadenzoPlayer-input", this);
         } catch (const RtMidiError&) {
             continue;
         }
@@ -183,8 +188,11 @@ nlohmann::json HandsFree::status() {
             openMidi();
         }
         json inputs = json::array();
-        for (unsigned i = 0, count = midi_ ? midi_->hardware->getPortCount() : 0; i < count; ++i)
-            inputs.push_back(midi_->hardware->getPortName(i));
+        if (midi_) {
+            RtMidiIn& lister = midi_->lister(this);
+            for (unsigned i = 0, count = lister.getPortCount(); i < count; ++i) inputs.push_back(lister.getPortName(i));
+            midi_->dropIdleLister();
+        }
         const char* system = !midi_ ? nullptr : midi_->api == RtMidi::UNIX_JACK ? "JACK" : "ALSA";
         const std::string message = !settings_.midi ? "MIDI control is off"
                                     : system        ? "MIDI control: \"" + std::string(portName) + "\" on " + system
@@ -221,15 +229,19 @@ void HandsFree::cancelLearn() {
 void HandsFree::connectInput(const std::optional<std::string>& name) {
     std::lock_guard lock(midiMutex_);
     if (midi_) {
-        midi_->hardware->closePort();
         midi_->input.reset();
+        midi_->dropIdleLister();
     }
     if (!name) return;
-    for (unsigned i = 0, count = midi_ ? midi_->hardware->getPortCount() : 0; i < count; ++i) {
-        if (midi_->hardware->getPortName(i) != *name) continue;
-        midi_->hardware->openPort(i, "CadenzoPlayer input");
-        if (midi_->hardware->isPortOpen()) midi_->input = name;
-        break;
+    if (midi_) {
+        RtMidiIn& lister = midi_->lister(this);
+        for (unsigned i = 0, count = lister.getPortCount(); i < count; ++i) {
+            if (lister.getPortName(i) != *name) continue;
+            lister.openPort(i, "CadenzoPlayer input");
+            if (lister.isPortOpen()) midi_->input = name;
+            break;
+        }
+        midi_->dropIdleLister();
     }
     if (!midi_ || !midi_->input) throw Error("Control", ControlError::noMidiInput, "No MIDI input named \"" + *name + "\"");
 }
